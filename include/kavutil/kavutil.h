@@ -1,0 +1,11 @@
+/* The whole kavutil C interface. */
+#ifndef KAVUTIL_KAVUTIL_H
+#define KAVUTIL_KAVUTIL_H
+
+#include "kavdefs.h"
+#include "kavutil/version.h"
+#include "kavbase.h"
+#include "kavnames.h"
+#include "kavfile.h"
+
+#endif

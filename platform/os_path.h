@@ -1,0 +1,13 @@
+// Current directory and directory tests.
+#pragma once
+
+#include <string>
+
+namespace kav::os {
+
+// The process's current directory, or an empty string when it cannot be had.
+std::string currentDirectory();
+bool isDirectory(const char *path);
+bool changeDirectory(const char *path);
+
+}  // namespace kav::os

@@ -1,0 +1,26 @@
+#include "platform/os_path.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kav::os {
+
+std::string currentDirectory() {
+  std::vector<char> buf(4096);
+  for (;;) {
+    if (getcwd(buf.data(), buf.size())) return std::string(buf.data());
+    if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool isDirectory(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool changeDirectory(const char *path) { return chdir(path) == 0; }
+
+}  // namespace kav::os

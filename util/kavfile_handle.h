@@ -1,0 +1,31 @@
+// The buffered bit file record. One buffer serves reading and writing in
+// turn; `mode` says which.
+#pragma once
+
+#include <cstdint>
+
+#include "kavutil/kavdefs.h"
+
+struct KAVFile {
+  KavOsFile os;           // KAV_INVALID_OS_FILE once closed
+  int32_t writeError;     // 1 once a write fell short; never cleared
+  char name[KAV_NAME_MAX];
+  unsigned char *buffer;  // null until the first transfer needs it
+  uint32_t capacity;      // bytes of buffer; 0 = unbuffered
+  // Reading: valid bytes in the buffer. Writing: bytes the buffer may take
+  // before it is written out.
+  uint32_t fill;
+  uint32_t bufferPos;     // next byte to read or write; never above fill
+  // Reading: file offset just past the buffered bytes. Writing: offset at
+  // which buffer[0] will land.
+  uint32_t osPos;
+  int64_t cachedSize;     // -1 while unknown
+  uint32_t bitCount;      // 0..7 bits of bitByte already read or written
+  uint32_t bitByte;       // the partial byte, low 8 bits
+  uint32_t mode;          // 0 reading, 1 writing
+};
+
+namespace kav {
+constexpr uint32_t kModeRead = 0;
+constexpr uint32_t kModeWrite = 1;
+}  // namespace kav
