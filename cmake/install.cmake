@@ -28,5 +28,8 @@ set(KAV_PC_PRIVATE_LIBS "-lpthread")
 foreach(_lib IN LISTS KAV_LINK_LIBS)
   string(APPEND KAV_PC_PRIVATE_LIBS " -l${_lib}")
 endforeach()
+# The .pc file finds its prefix relative to where it is installed, so the
+# tree can be installed under any prefix.
+file(RELATIVE_PATH KAV_PC_TO_PREFIX /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
 configure_file(cmake/kavutil.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kavutil.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kavutil.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

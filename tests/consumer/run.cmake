@@ -23,9 +23,8 @@ if(rc)
 endif()
 # pkg-config: compile and link the same program by hand.
 file(GLOB pcdir ${prefix}/lib*/pkgconfig ${prefix}/lib/*/pkgconfig)
-execute_process(COMMAND pkg-config --cflags --libs kavutil
-  RESULT_VARIABLE rc OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE
-  ENV_MODIFICATION PKG_CONFIG_PATH=set:${pcdir})
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${pcdir} pkg-config --cflags --libs kavutil
+  RESULT_VARIABLE rc OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(rc)
   message(FATAL_ERROR "pkg-config does not know kavutil")
 endif()
