@@ -57,9 +57,11 @@ void enterReadMode(KAVFile *f) {
   moveOsPointer(f, pos);
 }
 
-// An unbuffered handle has nothing to switch: it writes at the OS pointer.
+// An unbuffered handle switches too: it has no buffer to reset, but in read
+// mode a pending partial byte of written bits would count as already taken
+// and the position would run one byte behind.
 void enterWriteMode(KAVFile *f) {
-  if (f->mode != kModeRead || !f->buffer) return;
+  if (f->mode != kModeRead) return;
   const uint32_t pos = logicalPos(f);
   f->mode = kModeWrite;
   f->fill = f->capacity;
@@ -80,6 +82,22 @@ void writeBuffered(KAVFile *f) {
   if (f->bufferPos == 0) return;
   writeOut(f, f->buffer, f->bufferPos);
   f->bufferPos = 0;
+}
+
+uint32_t load32LE(const unsigned char *p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
+  return v;
+}
+
+void store32LE(unsigned char *p, uint32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
+  std::memcpy(p, &v, 4);
 }
 
 uint32_t loadLE(const unsigned char *p, int bytes) {
@@ -146,6 +164,84 @@ KAVFile *create(int32_t bufferSize, const char *name, kav::os::Share share) {
   f->bufferPos = 0;
   f->mode = kModeWrite;
   return f;
+}
+
+// Bit reads that cannot be served from the buffer in one go, step by step:
+// whole bytes first, then the last 1 to 7 bits through the partial byte.
+__attribute__((noinline)) uint32_t getBitsSlow(KAVFile *f, uint32_t n) {
+  ensureBuffer(f);
+  enterReadMode(f);
+  uint32_t low = 0, m = n, lowBits = 0;
+  switch (n) {
+    case 32: return KAVFileGet32(f);
+    case 16: return KAVFileGet16(f);
+    case 8: return KAVFileGet8(f);
+    case 24: {
+      unsigned char t[3] = {0, 0, 0};
+      KAVFileGet(f, t, 3);
+      return loadLE(t, 3);
+    }
+    default: break;
+  }
+  if (n > 8) {
+    lowBits = n > 24 ? 24 : (n > 16 ? 16 : 8);
+    unsigned char t[3] = {0, 0, 0};
+    KAVFileGet(f, t, lowBits / 8);
+    low = loadLE(t, static_cast<int>(lowBits / 8));
+    m = n - lowBits;
+  }
+  const uint32_t kk = f->bitCount;
+  const uint32_t avail = (8 - kk) & 7;
+  uint32_t val = kk ? (f->bitByte & 0xFFu) >> kk : 0;
+  if (avail < m) {
+    unsigned char b = 0;
+    if (KAVFileGetNB(f, &b, 1) == 1) {
+      val |= static_cast<uint32_t>(b) << avail;
+      f->bitByte = b;
+      f->bitCount = (kk + m) & 7;
+    } else {
+      // Past the end: zero bits, and the cursor stays at the end, whole.
+      f->bitByte = 0;
+      f->bitCount = 0;
+    }
+  } else {
+    f->bitCount = (kk + m) & 7;
+  }
+  return low | ((val & lowMask(m)) << lowBits);
+}
+
+// Bit writes that cannot go straight into the buffer: whole bytes through
+// KAVFilePut, then the last 1 to 7 bits into the partial byte.
+__attribute__((noinline)) void putBitsSlow(KAVFile *f, uint32_t value, uint32_t n) {
+  ensureBuffer(f);
+  enterWriteMode(f);
+  if (n == 32 || n == 24 || n == 16 || n == 8) {
+    unsigned char t[4];
+    storeLE(t, value, 4);
+    KAVFilePut(f, t, n / 8);
+    return;
+  }
+  uint32_t m = n;
+  if (n > 8) {
+    const uint32_t lowBits = n > 24 ? 24 : (n > 16 ? 16 : 8);
+    unsigned char t[4];
+    storeLE(t, value, 4);
+    KAVFilePut(f, t, lowBits / 8);
+    value >>= lowBits;
+    m = n - lowBits;
+  }
+  const uint32_t k = f->bitCount;
+  const uint32_t v = (k ? (f->bitByte & 0xFFu) : 0u) | ((value & lowMask(m)) << k);
+  const uint32_t total = k + m;
+  if (total >= 8) {
+    const auto b = static_cast<unsigned char>(v);
+    KAVFilePutNB(f, &b, 1);
+    f->bitCount = total & 7;
+    f->bitByte = (v >> 8) & 0xFFu;
+  } else {
+    f->bitCount = total;
+    f->bitByte = v & 0xFFu;
+  }
 }
 
 }  // namespace
@@ -331,13 +427,13 @@ KAV_EXPORT uint32_t KAVAPI KAVFileGet32(KAVFile *f) { return getValue(f, 4); }
 KAV_EXPORT uint32_t KAVAPI KAVFileGetBits(KAVFile *f, uint32_t n) {
   if (!isOpen(f) || n == 0) return 0;
   n = normaliseBits(n);
-  const uint32_t k = f->bitCount;
   if (f->buffer && f->mode == kModeRead && f->fill - f->bufferPos >= 4) {
     // Fast path: the bits still in the partial byte, then up to four
     // buffered bytes, taken as one little-endian word.
+    const uint32_t k = f->bitCount;
     const uint32_t avail = (8 - k) & 7;
     const uint64_t acc = (k ? static_cast<uint64_t>((f->bitByte & 0xFFu) >> k) : 0u) |
-                         (static_cast<uint64_t>(loadLE(f->buffer + f->bufferPos, 4)) << avail);
+                         (static_cast<uint64_t>(load32LE(f->buffer + f->bufferPos)) << avail);
     if (n > avail) {
       const uint32_t bytes = (n - avail + 7) / 8;
       f->bufferPos += bytes;
@@ -346,46 +442,7 @@ KAV_EXPORT uint32_t KAVAPI KAVFileGetBits(KAVFile *f, uint32_t n) {
     f->bitCount = (k + n) & 7;
     return static_cast<uint32_t>(acc) & lowMask(n);
   }
-
-  ensureBuffer(f);
-  enterReadMode(f);
-  uint32_t low = 0, m = n, lowBits = 0;
-  switch (n) {
-    case 32: return KAVFileGet32(f);
-    case 16: return KAVFileGet16(f);
-    case 8: return KAVFileGet8(f);
-    case 24: {
-      unsigned char t[3] = {0, 0, 0};
-      KAVFileGet(f, t, 3);
-      return loadLE(t, 3);
-    }
-    default: break;
-  }
-  if (n > 8) {
-    lowBits = n > 24 ? 24 : (n > 16 ? 16 : 8);
-    unsigned char t[3] = {0, 0, 0};
-    KAVFileGet(f, t, lowBits / 8);
-    low = loadLE(t, static_cast<int>(lowBits / 8));
-    m = n - lowBits;
-  }
-  const uint32_t kk = f->bitCount;
-  const uint32_t avail = (8 - kk) & 7;
-  uint32_t val = kk ? (f->bitByte & 0xFFu) >> kk : 0;
-  if (avail < m) {
-    unsigned char b = 0;
-    if (KAVFileGetNB(f, &b, 1) == 1) {
-      val |= static_cast<uint32_t>(b) << avail;
-      f->bitByte = b;
-      f->bitCount = (kk + m) & 7;
-    } else {
-      // Past the end: zero bits, and the cursor stays at the end, whole.
-      f->bitByte = 0;
-      f->bitCount = 0;
-    }
-  } else {
-    f->bitCount = (kk + m) & 7;
-  }
-  return low | ((val & lowMask(m)) << lowBits);
+  return getBitsSlow(f, n);
 }
 
 KAV_EXPORT uint32_t KAVAPI KAVFilePutNB(KAVFile *f, const void *source, uint32_t n) {
@@ -463,42 +520,13 @@ KAV_EXPORT void KAVAPI KAVFilePutBits(KAVFile *f, uint32_t value, uint32_t n) {
     const uint64_t acc = (k ? (f->bitByte & 0xFFu) : 0u) | (static_cast<uint64_t>(value & lowMask(n)) << k);
     const uint32_t total = k + n;
     const uint32_t bytes = total / 8;
-    storeLE(f->buffer + f->bufferPos, static_cast<uint32_t>(acc), 4);
+    store32LE(f->buffer + f->bufferPos, static_cast<uint32_t>(acc));
     f->bufferPos += bytes;
     f->bitByte = static_cast<uint32_t>(acc >> (8 * bytes)) & 0xFFu;
     f->bitCount = total & 7;
     return;
   }
-
-  ensureBuffer(f);
-  enterWriteMode(f);
-  if (n == 32 || n == 24 || n == 16 || n == 8) {
-    unsigned char t[4];
-    storeLE(t, value, 4);
-    KAVFilePut(f, t, n / 8);
-    return;
-  }
-  uint32_t m = n;
-  if (n > 8) {
-    const uint32_t lowBits = n > 24 ? 24 : (n > 16 ? 16 : 8);
-    unsigned char t[4];
-    storeLE(t, value, 4);
-    KAVFilePut(f, t, lowBits / 8);
-    value >>= lowBits;
-    m = n - lowBits;
-  }
-  const uint32_t k = f->bitCount;
-  const uint32_t v = (k ? (f->bitByte & 0xFFu) : 0u) | ((value & lowMask(m)) << k);
-  const uint32_t total = k + m;
-  if (total >= 8) {
-    const auto b = static_cast<unsigned char>(v);
-    KAVFilePutNB(f, &b, 1);
-    f->bitCount = total & 7;
-    f->bitByte = (v >> 8) & 0xFFu;
-  } else {
-    f->bitCount = total;
-    f->bitByte = v & 0xFFu;
-  }
+  putBitsSlow(f, value, n);
 }
 
 KAV_EXPORT const char *KAVAPI KAVFileGetName(KAVFile *f, char *dest) {

@@ -132,7 +132,7 @@ KAV_EXPORT int32_t KAVAPI MakeFrameRate(int32_t rate) {
   else
     period = -static_cast<int64_t>(rate);
   if (period > INT32_MAX) period = INT32_MAX;  // only -2^31 gets here
-  if (period < 5) period = 5;
+  if (period != 0 && period < 5) period = 5;
   return static_cast<int32_t>(period);
 }
 
