@@ -11,3 +11,11 @@ bool isDirectory(const char *path);
 bool changeDirectory(const char *path);
 
 }  // namespace kav::os
+
+namespace kav::os {
+
+// True when both names exist and are the same file (device and inode), as
+// through a link.
+bool sameExistingFile(const char *a, const char *b);
+
+}  // namespace kav::os

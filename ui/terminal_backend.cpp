@@ -1,18 +1,36 @@
+// The default backend. The status window is a block of lines on standard
+// error, redrawn in place on a terminal and printed as plain lines into a
+// log. Questions go to the controlling terminal; without one every box takes
+// its default button, so a script never hangs. Ctrl-C is the Cancel button
+// (a close request for a dialog); terminate and hang-up raise the quit flag.
 #include "ui/terminal_backend.h"
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
+
+#include "ui/progress_text.h"
 
 namespace kav::ui {
 namespace {
 
+volatile sig_atomic_t gInterrupts = 0;
+volatile sig_atomic_t gQuit = 0;
+
+extern "C" void onInterrupt(int) { gInterrupts = gInterrupts + 1; }
+extern "C" void onQuit(int) { gQuit = 1; }
+
 const char *choices(Buttons b) {
   switch (b) {
-    case Buttons::Ok: return "";
+    case Buttons::Ok: return " [Enter]";
     case Buttons::OkCancel: return " [Enter = OK, c = Cancel]";
     case Buttons::YesNo: return " [y/n]";
     case Buttons::YesNoCancel: return " [y/n/c]";
@@ -22,62 +40,260 @@ const char *choices(Buttons b) {
 
 const char *iconWord(Icon icon) {
   switch (icon) {
-    case Icon::Error: return "Error";
-    case Icon::Warning: return "Warning";
-    case Icon::Question: return "Question";
-    case Icon::Information: return "Note";
+    case Icon::Error: return "Error: ";
+    case Icon::Warning: return "Warning: ";
+    case Icon::Information:
+    case Icon::Question:
     case Icon::None: break;
   }
   return "";
 }
 
-// Maps a typed key to an answer the box offers, or 0.
 int answerFor(Buttons b, int key) {
   key = std::tolower(key);
   switch (b) {
     case Buttons::Ok: return kOk;
     case Buttons::OkCancel: return key == 'c' ? kCancel : (key == 'o' ? kOk : 0);
     case Buttons::YesNo: return key == 'y' ? kYes : (key == 'n' ? kNo : 0);
-    case Buttons::YesNoCancel:
-      return key == 'y' ? kYes : (key == 'n' ? kNo : (key == 'c' ? kCancel : 0));
+    case Buttons::YesNoCancel: return key == 'y' ? kYes : (key == 'n' ? kNo : (key == 'c' ? kCancel : 0));
   }
+  return 0;
+}
+
+// Text with the "&" hot-key markers of button labels taken out.
+std::string plainLabel(const std::string &s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '&' && i + 1 < s.size() && s[i + 1] != '&') continue;
+    out += s[i];
+  }
+  return out;
+}
+
+void writeAll(int fd, const std::string &s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t w = ::write(fd, s.data() + done, s.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    done += static_cast<size_t>(w);
+  }
+}
+
+int openTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
+
+// First non-blank byte of what was typed, 0 for Enter alone, -1 for end of
+// input or an error.
+int readKey(int tty) {
+  char buf[128];
+  ssize_t n = ::read(tty, buf, sizeof buf);
+  if (n < 0 && errno == EINTR) return -2;
+  if (n <= 0) return -1;
+  for (ssize_t i = 0; i < n; ++i)
+    if (!std::isspace(static_cast<unsigned char>(buf[i]))) return static_cast<unsigned char>(buf[i]);
   return 0;
 }
 
 class TerminalBackend final : public Backend {
  public:
   int messageBox(const MessageBox &box) override {
-    std::string line;
+    std::string line = iconWord(box.icon);
     if (!box.caption.empty()) line += box.caption + ": ";
     line += box.text;
-    line += choices(box.buttons);
-    const char *word = iconWord(box.icon);
-    std::fprintf(stderr, "%s%s%s\n", word, *word ? ": " : "", line.c_str());
-    std::fflush(stderr);
 
     const int fallback = defaultAnswer(box);
-    int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) return fallback;  // nobody to ask: the default button
+    const int tty = openTerminal();
+    if (tty < 0) {
+      std::lock_guard<std::mutex> lock(drawMutex_);
+      writeAll(2, line + "\n");
+      drawnLines_ = 0;
+      return fallback;  // nobody to ask: the default button
+    }
+    questionOpen_.store(true);
+    {
+      std::lock_guard<std::mutex> lock(drawMutex_);
+      writeAll(tty, "\n" + line + choices(box.buttons) + " ");
+      drawnLines_ = 0;
+    }
     int result = fallback;
+    const sig_atomic_t interruptsBefore = gInterrupts;
     for (;;) {
-      char buf[64];
-      ssize_t n = ::read(tty, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // end of input: the default button
-      int key = 0;
-      for (ssize_t i = 0; i < n && !key; ++i)
-        if (!std::isspace(static_cast<unsigned char>(buf[i]))) key = static_cast<unsigned char>(buf[i]);
-      if (!key) break;  // Enter alone takes the default
+      const int key = readKey(tty);
+      if (key == -2) {
+        if (gQuit) break;
+        if (gInterrupts != interruptsBefore) {
+          if (box.interruptAnswer) {
+            // This interrupt answers the box; it is no further request.
+            ++consumedInterrupts_;
+            result = box.interruptAnswer;
+          }
+          break;
+        }
+        continue;
+      }
+      if (key <= 0) break;  // Enter, end of input: the default button
       if (int a = answerFor(box.buttons, key)) {
         result = a;
         break;
       }
-      static const char again[] = "Please answer with one of the letters shown.\n";
-      if (::write(tty, again, sizeof again - 1) < 0) break;
+      writeAll(tty, "Please answer with one of the letters shown: ");
     }
+    static const char *const kWords[] = {"", "OK", "Cancel", "", "", "", "Yes", "No"};
+    writeAll(tty, std::string(result >= 0 && result <= 7 ? kWords[result] : "") + "\n");
     ::close(tty);
+    questionOpen_.store(false);
     return result;
   }
+
+  void attach(Surface s) override {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    if (attached_++ == 0) {
+      struct sigaction sa;
+      std::memset(&sa, 0, sizeof sa);
+      sigemptyset(&sa.sa_mask);
+      sa.sa_flags = 0;  // no restart: a question waiting for a key hears Ctrl-C
+      sa.sa_handler = onInterrupt;
+      sigaction(SIGINT, &sa, &oldInt_);
+      sa.sa_handler = onQuit;
+      sigaction(SIGTERM, &sa, &oldTerm_);
+      sigaction(SIGHUP, &sa, &oldHup_);
+      consumedInterrupts_ = gInterrupts;
+    }
+    if (s == Surface::Status) drawnLines_ = 0;
+  }
+
+  void detach(Surface s) override {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    if (s == Surface::Status) {
+      drawnLines_ = 0;
+      lastPlainStatus_.clear();
+      shownCaption_.clear();
+    }
+    if (attached_ > 0 && --attached_ == 0) {
+      sigaction(SIGINT, &oldInt_, nullptr);
+      sigaction(SIGTERM, &oldTerm_, nullptr);
+      sigaction(SIGHUP, &oldHup_, nullptr);
+    }
+  }
+
+  void drawStatus(const StatusView &v) override {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    if (isatty(2)) {
+      std::string out;
+      if (drawnLines_) out += "\x1b[" + std::to_string(drawnLines_) + "F";
+      auto line = [&](const std::string &s) { out += "\x1b[2K" + s + "\n"; };
+      line("== " + v.caption + " ==");
+      line(v.status);
+      const auto progress = progressPerMille(v.status);
+      if (progress) {
+        const int cells = 40, filled = *progress * cells / 1000;
+        char pct[16];
+        std::snprintf(pct, sizeof pct, " %3d%%", *progress / 10);
+        line("[" + std::string(filled, '#') + std::string(cells - filled, '-') + "]" + pct);
+      } else {
+        line("");
+      }
+      line(v.secondLine + "   [" + plainLabel(v.button) + ": Ctrl-C]");
+      drawnLines_ = 4;
+      writeAll(2, out);
+    } else {
+      // A log: the caption and second line once, then each new status line.
+      if (shownCaption_ != v.caption + "\n" + v.secondLine) {
+        shownCaption_ = v.caption + "\n" + v.secondLine;
+        writeAll(2, v.caption + (v.secondLine.empty() ? "" : " - " + v.secondLine) + "\n");
+      }
+      if (v.status != lastPlainStatus_) {
+        lastPlainStatus_ = v.status;
+        writeAll(2, v.status + "\n");
+      }
+    }
+  }
+
+  void drawDialog(const DialogView &v) override {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    std::string out = "== " + v.caption + " ==";
+    for (const auto &c : v.controls) out += "  [" + plainLabel(c.second) + "]";
+    if (out == lastDialog_) return;
+    lastDialog_ = out;
+    writeAll(2, out + "\n");
+    drawnLines_ = 0;
+    dialog_ = v;
+  }
+
+  bool pollEvent(Surface s, Event &e) override {
+    if (gQuit) {
+      gQuit = 0;
+      e = Event{EventKind::Quit, 0};
+      return true;
+    }
+    const sig_atomic_t seen = gInterrupts;
+    if (seen != consumedInterrupts_) {
+      ++consumedInterrupts_;
+      e = s == Surface::Status ? Event{EventKind::Command, 2} : Event{EventKind::Close, 0};
+      return true;
+    }
+    return false;
+  }
+
+  int waitEvent(Surface s, Event &e, int timeoutMs) override {
+    if (pollEvent(s, e)) return kGotEvent;
+    const int tty = openTerminal();
+    if (tty < 0) return kNobody;  // nobody can act: the caller's default
+    bool got = false;
+    for (;;) {
+      if (pollEvent(s, e)) {
+        got = true;
+        break;
+      }
+      if (questionOpen_.load()) {
+        // A question of the job thread owns the terminal meanwhile.
+        ::usleep(20000);
+        if (timeoutMs >= 0 && (timeoutMs -= 20) <= 0) break;
+        continue;
+      }
+      struct pollfd p = {tty, POLLIN, 0};
+      const int slice = timeoutMs < 0 ? 100 : (timeoutMs < 100 ? timeoutMs : 100);
+      const int r = ::poll(&p, 1, slice);
+      if (r > 0 && !questionOpen_.load()) {
+        const int key = readKey(tty);
+        if (key == -1) {
+          ::close(tty);
+          return kNobody;  // the terminal went away
+        }
+        if (key >= 0) {
+          e = keyEvent(s, key);
+          got = true;
+          break;
+        }
+      }
+      if (timeoutMs >= 0 && (timeoutMs -= slice) <= 0) break;
+    }
+    ::close(tty);
+    return got ? kGotEvent : kTimedOut;
+  }
+
+ private:
+  // Enter presses the default button; a letter presses the control whose
+  // label marks it with "&".
+  Event keyEvent(Surface s, int key) {
+    if (s == Surface::Status || key == 0) return Event{EventKind::Command, 2};
+    for (const auto &c : dialog_.controls) {
+      const std::string &t = c.second;
+      for (size_t i = 0; i + 1 < t.size(); ++i)
+        if (t[i] == '&' && std::tolower(static_cast<unsigned char>(t[i + 1])) == std::tolower(key))
+          return Event{EventKind::Command, c.first};
+    }
+    return Event{EventKind::Command, 2};
+  }
+
+  std::mutex drawMutex_;
+  std::atomic<bool> questionOpen_{false};
+  sig_atomic_t consumedInterrupts_ = 0;
+  int attached_ = 0;
+  struct sigaction oldInt_ {}, oldTerm_{}, oldHup_{};
+  int drawnLines_ = 0;
+  std::string lastPlainStatus_, shownCaption_, lastDialog_;
+  DialogView dialog_;
 };
 
 }  // namespace

@@ -7,5 +7,8 @@
 #include "kavbase.h"
 #include "kavnames.h"
 #include "kavfile.h"
+#include "status.h"
+#include "dialog.h"
+#include "questions.h"
 
 #endif

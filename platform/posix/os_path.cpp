@@ -24,3 +24,13 @@ bool isDirectory(const char *path) {
 bool changeDirectory(const char *path) { return chdir(path) == 0; }
 
 }  // namespace kav::os
+
+namespace kav::os {
+
+bool sameExistingFile(const char *a, const char *b) {
+  struct stat sa, sb;
+  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace kav::os
