@@ -110,27 +110,29 @@ class TerminalBackend final : public Backend {
       return fallback;  // nobody to ask: the default button
     }
     questionOpen_.store(true);
+    // Taken before the prompt, and looked at between short polls, so an
+    // interrupt that comes just before the read still answers.
+    const sig_atomic_t interruptsBefore = gInterrupts;
     {
       std::lock_guard<std::mutex> lock(drawMutex_);
       writeAll(tty, "\n" + line + choices(box.buttons) + " ");
       drawnLines_ = 0;
     }
     int result = fallback;
-    const sig_atomic_t interruptsBefore = gInterrupts;
     for (;;) {
-      const int key = readKey(tty);
-      if (key == -2) {
-        if (gQuit) break;
-        if (gInterrupts != interruptsBefore) {
-          if (box.interruptAnswer) {
-            // This interrupt answers the box; it is no further request.
-            ++consumedInterrupts_;
-            result = box.interruptAnswer;
-          }
-          break;
+      if (gQuit) break;
+      if (gInterrupts != interruptsBefore) {
+        if (box.interruptAnswer) {
+          // This interrupt answers the box; it is no further request.
+          ++consumedInterrupts_;
+          result = box.interruptAnswer;
         }
-        continue;
+        break;
       }
+      struct pollfd p = {tty, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      const int key = readKey(tty);
+      if (key == -2) continue;
       if (key <= 0) break;  // Enter, end of input: the default button
       if (int a = answerFor(box.buttons, key)) {
         result = a;
@@ -138,8 +140,8 @@ class TerminalBackend final : public Backend {
       }
       writeAll(tty, "Please answer with one of the letters shown: ");
     }
-    static const char *const kWords[] = {"", "OK", "Cancel", "", "", "", "Yes", "No"};
-    writeAll(tty, std::string(result >= 0 && result <= 7 ? kWords[result] : "") + "\n");
+    // The terminal echoed what was typed; an interrupt leaves the line open.
+    if (gInterrupts != interruptsBefore) writeAll(tty, "\n");
     ::close(tty);
     questionOpen_.store(false);
     return result;
@@ -193,7 +195,8 @@ class TerminalBackend final : public Backend {
       } else {
         line("");
       }
-      line(v.secondLine + "   [" + plainLabel(v.button) + ": Ctrl-C]");
+      const std::string label = plainLabel(v.button);
+      line(v.secondLine + "   [" + label + (label == "Cancel" ? ": Ctrl-C]" : ": Enter]"));
       drawnLines_ = 4;
       writeAll(2, out);
     } else {

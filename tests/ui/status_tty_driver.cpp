@@ -1,0 +1,39 @@
+// Runs a status window the way a converter does, for the terminal test: it
+// shows progress, waits for the user's No, then for a confirmed cancel, and
+// closes waiting for Done.
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include "kavutil/status.h"
+#include "ui/status_internal.h"
+
+namespace {
+
+volatile int cancelled = 0;
+void KAVAPI onCancel() { cancelled = 1; }
+
+bool endsWith(const std::string &s, const std::string &tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+int main() {
+  StatusInit(reinterpret_cast<void *>(uintptr_t{0x1A2F}), KAV_NO_WINDOW, 0);
+  if (!StatusOpen("Converting", "clip.avi to clip.flc", onCancel)) return 2;
+  StatusSet("Writing frame 12 of 300...");
+  for (int i = 0; i < 1000 && !endsWith(kav::ui::statusLine(), " No."); ++i) {
+    StatusCheck();
+    usleep(10000);
+  }
+  StatusSet("Writing frame 150 of 300...");
+  for (int i = 0; i < 1000 && !cancelled; ++i) {
+    StatusCheck();
+    usleep(10000);
+  }
+  StatusSet(cancelled ? "Stopped at frame 150." : "Never cancelled.");
+  StatusClose(1);
+  std::fprintf(stderr, "closed\n");
+  return cancelled ? 0 : 3;
+}
