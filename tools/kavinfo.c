@@ -11,6 +11,9 @@ static const char *const families[] = {
   "memory, strings, switches and rationals",
   "file names, elapsed time and timer",
   "buffered bit file (KAVFile)",
+  "status window, threaded dialog and file questions",
+  "list files, numbered sequences, movies inside .EXE files",
+  "colour reduction, resampling and smooth-area dither",
 };
 
 int main(int argc, char **argv) {
