@@ -24,6 +24,15 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string &name) const { return path_ + "/" + name; }
 
+InDirectory::InDirectory(const std::string &dir) : old_(std::filesystem::current_path().string()) {
+  std::filesystem::current_path(dir);
+}
+
+InDirectory::~InDirectory() {
+  std::error_code ec;
+  std::filesystem::current_path(old_, ec);
+}
+
 std::vector<uint8_t> readFile(const std::string &name) {
   std::ifstream in(name, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -22,6 +22,18 @@ class TempDir {
   std::string path_;
 };
 
+// Changes into a folder for one scope and back again afterwards.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::string &dir);
+  ~InDirectory();
+  InDirectory(const InDirectory &) = delete;
+  InDirectory &operator=(const InDirectory &) = delete;
+
+ private:
+  std::string old_;
+};
+
 std::vector<uint8_t> readFile(const std::string &name);
 void writeFile(const std::string &name, const std::vector<uint8_t> &bytes);
 

@@ -9,19 +9,6 @@
 
 namespace {
 
-class InDirectory {
- public:
-  explicit InDirectory(const std::string &dir) {
-    char buf[4096];
-    old_ = getcwd(buf, sizeof buf) ? buf : "/";
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDirectory() { EXPECT_EQ(chdir(old_.c_str()), 0); }
-
- private:
-  std::string old_;
-};
-
 const char kDupMessage[] = "Output filename must be different than the input filename.";
 
 }  // namespace
@@ -48,7 +35,7 @@ TEST(FileQuestions, OverwriteAsksOnlyForExistingFilesAndDefaultsToNo) {
 
 TEST(FileQuestions, SameNameIgnoringCaseOrSameFileIsRefused) {
   kavtest::TempDir tmp;
-  InDirectory in(tmp.path());
+  kavtest::InDirectory in(tmp.path());
   kav::ui::RecordingBackend ui;
   EXPECT_EQ(CheckForDup("clip.avi", "./CLIP.AVI"), 0);
   ASSERT_EQ(ui.boxes().size(), 1u);

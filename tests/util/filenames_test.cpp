@@ -10,20 +10,6 @@
 
 namespace {
 
-// Changes into a folder for one test and back again afterwards.
-class InDirectory {
- public:
-  explicit InDirectory(const std::string &dir) {
-    char buf[4096];
-    old_ = getcwd(buf, sizeof buf) ? buf : "/";
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDirectory() { EXPECT_EQ(chdir(old_.c_str()), 0); }
-
- private:
-  std::string old_;
-};
-
 std::string realCwd() {
   char buf[4096];
   return getcwd(buf, sizeof buf) ? buf : "";
@@ -48,7 +34,7 @@ TEST(FileNames, ExtensionStopsAtEitherSeparator) {
 
 TEST(FileNames, ExpandNormalisesWithoutTouchingTheFileSystem) {
   kavtest::TempDir tmp;
-  InDirectory in(tmp.path());
+  kavtest::InDirectory in(tmp.path());
   const std::string cwd = realCwd();
   struct Case {
     const char *in;
