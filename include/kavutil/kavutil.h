@@ -10,5 +10,6 @@
 #include "status.h"
 #include "dialog.h"
 #include "questions.h"
+#include "flic.h"
 
 #endif
