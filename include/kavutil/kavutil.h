@@ -11,5 +11,7 @@
 #include "dialog.h"
 #include "questions.h"
 #include "flic.h"
+#include "huffman.h"
+#include "zanther.h"
 
 #endif
