@@ -3,6 +3,7 @@
 
 #include "kavutil/kavbase.h"
 #include "sound/huffman_coder.h"
+#include "util/kavfile_inline.h"
 
 using namespace kav::huff;
 
@@ -118,7 +119,7 @@ KAV_EXPORT void KAVAPI HuffEncode(HuffCoder *c, uint32_t v) {
   }
   const uint32_t length = c->lengths[chosen];
   c->bits += length;
-  KAVFilePutBits(c->output, c->codes[chosen], length);
+  kav::putBits(c->output, c->codes[chosen], length);
 }
 
 }  // extern "C"

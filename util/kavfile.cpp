@@ -9,6 +9,7 @@
 #include "kavutil/kavbase.h"
 #include "platform/os_file.h"
 #include "util/kavfile_handle.h"
+#include "util/kavfile_inline.h"
 
 using kav::kModeRead;
 using kav::kModeWrite;
@@ -91,13 +92,6 @@ uint32_t load32LE(const unsigned char *p) {
   v = __builtin_bswap32(v);
 #endif
   return v;
-}
-
-void store32LE(unsigned char *p, uint32_t v) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  std::memcpy(p, &v, 4);
 }
 
 uint32_t loadLE(const unsigned char *p, int bytes) {
@@ -511,21 +505,7 @@ KAV_EXPORT void KAVAPI KAVFilePut32(KAVFile *f, uint32_t v) { putValue(f, v, 4);
 KAV_EXPORT void KAVAPI KAVFilePutBits(KAVFile *f, uint32_t value, uint32_t n) {
   if (!isOpen(f) || n == 0) return;
   n = normaliseBits(n);
-  if (f->buffer && f->mode == kModeWrite && f->fill - f->bufferPos >= 4 &&
-      static_cast<uint64_t>(f->osPos) + f->fill <= kMaxOffset) {
-    // Fast path: pending bits and the new ones in one word; whole bytes go to
-    // the buffer, the rest stays as the partial byte. Bytes past the whole
-    // ones are scratch until written again.
-    const uint32_t k = f->bitCount;
-    const uint64_t acc = (k ? (f->bitByte & 0xFFu) : 0u) | (static_cast<uint64_t>(value & lowMask(n)) << k);
-    const uint32_t total = k + n;
-    const uint32_t bytes = total / 8;
-    store32LE(f->buffer + f->bufferPos, static_cast<uint32_t>(acc));
-    f->bufferPos += bytes;
-    f->bitByte = static_cast<uint32_t>(acc >> (8 * bytes)) & 0xFFu;
-    f->bitCount = total & 7;
-    return;
-  }
+  if (kav::tryPutBitsFast(f, value, n)) return;
   putBitsSlow(f, value, n);
 }
 
