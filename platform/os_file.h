@@ -24,6 +24,8 @@ void close(KavOsFile file);
 size_t read(KavOsFile file, void *dest, size_t count);
 size_t write(KavOsFile file, const void *source, size_t count);
 bool seek(KavOsFile file, uint64_t position);
+// Where the descriptor stands; false when it has no position (a pipe).
+bool currentPosition(KavOsFile file, uint64_t &position);
 // Size in bytes, or -1.
 int64_t size(KavOsFile file);
 bool sync(KavOsFile file);

@@ -1,5 +1,4 @@
-// The user's settings, the debugger output, and where a caller's descriptor
-// stands.
+// The user's settings and the debugger output.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +6,6 @@
 #include "kavutil/kavdefs.h"
 
 namespace kav::os {
-
-// The descriptor's current position; false when it has none.
-bool currentPosition(KavOsFile file, uint64_t &position);
 
 // An integer setting of the user's profile: the environment variable
 // `environmentName` when set, else key `key` of section [`section`] in

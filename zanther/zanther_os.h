@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/os_file.h"
 #include "platform/os_profile.h"
 
 namespace kav::zanther {

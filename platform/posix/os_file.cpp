@@ -98,6 +98,14 @@ bool seek(KavOsFile file, uint64_t position) {
   return lseek(file, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
 }
 
+bool currentPosition(KavOsFile file, uint64_t &position) {
+  if (file < 0) return false;
+  const off_t at = lseek(file, 0, SEEK_CUR);
+  if (at < 0) return false;
+  position = static_cast<uint64_t>(at);
+  return true;
+}
+
 int64_t size(KavOsFile file) {
   struct stat st;
   if (fstat(file, &st) != 0) return -1;

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace kav::os {
 namespace {
@@ -63,14 +62,6 @@ bool readIniValue(const std::string &path, const char *section, const char *key,
 }
 
 }  // namespace
-
-bool currentPosition(KavOsFile file, uint64_t &position) {
-  if (file < 0) return false;
-  const off_t at = lseek(file, 0, SEEK_CUR);
-  if (at < 0) return false;
-  position = static_cast<uint64_t>(at);
-  return true;
-}
 
 int32_t profileInteger(const char *section, const char *key, const char *environmentName, int32_t fallback) {
   try {
