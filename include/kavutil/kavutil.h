@@ -13,5 +13,7 @@
 #include "flic.h"
 #include "huffman.h"
 #include "zanther.h"
+#include "avi.h"
+#include "quicktime.h"
 
 #endif

@@ -1,0 +1,6 @@
+// Whether KAVAVIInit has run in this process.
+#pragma once
+
+namespace kav::avi {
+bool aviInitialised();
+}

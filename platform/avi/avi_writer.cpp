@@ -1,0 +1,597 @@
+// The AVI writer. Chunks go out in the order they are written (the caller
+// interleaves sound with the pictures); the header list is written last
+// into room kept before the movi list. While the file stays below the RIFF
+// limit it is a plain AVI 1.0 file with idx1. Once it would pass the limit
+// the first RIFF is closed (with its idx1 and standard indexes) and the file
+// goes on in "RIFF AVIX" segments, each with its own standard indexes, all
+// found through the streams' super indexes, so there is no size cliff.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "kavutil/kavfile.h"
+#include "platform/avi/avi_container.h"
+#include "platform/avi/avi_jpeg.h"
+
+namespace kav::avi {
+
+namespace {
+
+constexpr int32_t kWriteBufferBytes = 256 * 1024;
+constexpr uint32_t kMaxWriterStreams = 4;
+constexpr uint32_t kStrhBytes = 56;
+constexpr uint32_t kMaxStrfBytes = sizeof(BitmapInfoHeader) + 256 * 4;
+constexpr uint32_t kDmlhBytes = 248;
+constexpr uint32_t kAvihBytes = 56;
+constexpr uint64_t kFileLimit = 0xFFFFFFFFull - 0x100000;  // positions are 32-bit
+constexpr uint32_t kPaletteChangesFlag = 0x10000;          // AVISF_VIDEO_PALCHANGES
+constexpr uint32_t kHasIndex = 0x10, kIsInterleaved = 0x100;
+
+void put16(std::vector<uint8_t> &v, uint32_t x) {
+  v.push_back(static_cast<uint8_t>(x));
+  v.push_back(static_cast<uint8_t>(x >> 8));
+}
+void put32(std::vector<uint8_t> &v, uint32_t x) {
+  put16(v, x & 0xFFFF);
+  put16(v, x >> 16);
+}
+void put64(std::vector<uint8_t> &v, uint64_t x) {
+  put32(v, static_cast<uint32_t>(x));
+  put32(v, static_cast<uint32_t>(x >> 32));
+}
+void set32(std::vector<uint8_t> &v, size_t at, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+}
+
+struct ChunkRef {
+  uint32_t offset;  // of the data
+  uint32_t size;
+  bool key;
+};
+
+struct Idx1Entry {
+  uint32_t id, flags, offset, size;  // offset of the header, from "movi"
+};
+
+struct SuperEntry {
+  uint64_t offset;
+  uint32_t size, duration;
+};
+
+}  // namespace
+
+struct FileStream {
+  StreamInfo info{};
+  uint32_t number = 0;
+  uint32_t dataId = 0, paletteId = 0;
+  std::vector<uint8_t> format;   // as the stream header gives it (the first)
+  std::vector<uint8_t> current;  // in effect now (after palette changes)
+  bool formatSet = false;
+  uint32_t length = 0;  // samples written
+  uint32_t maxChunk = 0;
+  uint32_t blockAlign = 1;
+  std::vector<ChunkRef> segmentChunks;  // of the current segment
+  uint32_t segmentStartLength = 0;
+  std::vector<SuperEntry> super;
+  bool paletteChanges = false;
+};
+
+struct WriteStream {
+  Writer *writer = nullptr;
+  FileStream *file = nullptr;
+  bool compress = false;
+  int quality = 75;
+  std::vector<uint8_t> sourceFormat;  // the uncompressed format given to us
+  std::vector<uint8_t> bgr, encoded;
+};
+
+struct Writer {
+  KAVFile *f = nullptr;
+  WriterOptions options;
+  bool error = false;
+  std::vector<std::unique_ptr<FileStream>> streams;
+  std::vector<std::unique_ptr<WriteStream>> handles;
+  bool started = false;
+  uint32_t headerRoom = 0;     // bytes between offset 12 and the movi list
+  uint32_t superCapacity = 0;  // entries kept per super index
+  uint32_t riffStart = 0;      // current RIFF chunk
+  uint32_t moviList = 0;       // current "LIST" of the movi list
+  uint32_t pos = 0;            // next byte to write
+  uint32_t segments = 1;
+  uint32_t chunksInSegment = 0;
+  std::vector<Idx1Entry> idx1;  // first RIFF only
+  uint32_t firstRiffFrames = 0;
+
+  bool writeAt(uint32_t at, const void *data, uint32_t size) {
+    if (KAVFileGetPos(f) != at) KAVFileSetPos(f, at);
+    if (KAVFilePut(f, data, size) != size) error = true;
+    return !error;
+  }
+  bool append(const void *data, uint32_t size) {
+    if (!writeAt(pos, data, size)) return false;
+    pos += size;
+    return true;
+  }
+  bool appendHeader(uint32_t id, uint32_t size) {
+    uint8_t h[8];
+    std::memcpy(h, &id, 4);
+    std::memcpy(h + 4, &size, 4);
+    return append(h, 8);
+  }
+  bool start();
+  uint32_t trailerBytes(uint32_t extraEntries) const;
+  bool writeStandardIndexes();
+  bool closeSegment(bool last);
+  bool openSegment();
+  bool writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags);
+  bool writeHeaders();
+};
+
+namespace {
+
+uint32_t listRoomPerStream(uint32_t superCapacity) {
+  return 12 + 8 + kStrhBytes + 8 + kMaxStrfBytes + 8 + 24 + 16 * superCapacity;
+}
+
+}  // namespace
+
+bool Writer::start() {
+  if (started) return !error;
+  started = true;
+  const uint64_t perSegment = std::max<uint32_t>(options.riffLimitBytes, 4096);
+  superCapacity = static_cast<uint32_t>(std::clamp<uint64_t>(kFileLimit / perSegment + 2, 4, 256));
+  headerRoom = 12 + 8 + kAvihBytes + kMaxWriterStreams * listRoomPerStream(superCapacity) + 12 + 8 + kDmlhBytes + 8;
+  pos = 12;
+  // Room for the header list, marked as junk until the close fills it.
+  std::vector<uint8_t> junk(headerRoom, 0);
+  set32(junk, 0, kJunk);
+  set32(junk, 4, headerRoom - 8);
+  if (!append(junk.data(), headerRoom)) return false;
+  moviList = pos;
+  return appendHeader(kList, 0) && append("movi", 4);
+}
+
+// Bytes that closing the current segment adds: idx1 for the first RIFF and
+// the standard indexes (which the first RIFF needs only if more follow).
+uint32_t Writer::trailerBytes(uint32_t extraEntries) const {
+  uint64_t bytes = 0;
+  for (const auto &s : streams) bytes += 32 + 8ull * (s->segmentChunks.size() + 1);
+  if (segments == 1) bytes += 8 + 16ull * (idx1.size() + extraEntries);
+  return static_cast<uint32_t>(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
+}
+
+bool Writer::writeStandardIndexes() {
+  for (auto &s : streams) {
+    if (s->segmentChunks.empty()) continue;
+    if (s->super.size() >= superCapacity) return error = true, false;
+    const uint32_t n = static_cast<uint32_t>(s->segmentChunks.size());
+    std::vector<uint8_t> ix;
+    ix.reserve(32 + 8 * n);
+    put32(ix, fourcc('i', 'x', static_cast<char>('0' + s->number / 10), static_cast<char>('0' + s->number % 10)));
+    put32(ix, 24 + 8 * n);
+    put16(ix, 2);
+    ix.push_back(0);
+    ix.push_back(kIndexOfChunks);
+    put32(ix, n);
+    put32(ix, s->dataId);
+    put64(ix, riffStart);
+    put32(ix, 0);
+    for (const ChunkRef &c : s->segmentChunks) {
+      put32(ix, c.offset - riffStart);
+      put32(ix, c.size | (c.key ? 0u : 0x80000000u));
+    }
+    s->super.push_back({pos, static_cast<uint32_t>(ix.size()), s->length - s->segmentStartLength});
+    if (!append(ix.data(), static_cast<uint32_t>(ix.size()))) return false;
+  }
+  return true;
+}
+
+bool Writer::closeSegment(bool last) {
+  if (segments > 1 || !last) {
+    if (!writeStandardIndexes()) return false;
+  }
+  const uint32_t moviSize = pos - moviList - 8;
+  if (!writeAt(moviList + 4, &moviSize, 4)) return false;
+  if (segments == 1) {
+    std::vector<uint8_t> raw;
+    raw.reserve(8 + idx1.size() * 16);
+    put32(raw, kIdx1);
+    put32(raw, static_cast<uint32_t>(idx1.size() * 16));
+    for (const Idx1Entry &e : idx1) {
+      put32(raw, e.id);
+      put32(raw, e.flags);
+      put32(raw, e.offset);
+      put32(raw, e.size);
+    }
+    if (!append(raw.data(), static_cast<uint32_t>(raw.size()))) return false;
+    idx1.clear();
+    idx1.shrink_to_fit();
+  }
+  const uint32_t riffSize = pos - riffStart - 8;
+  return writeAt(riffStart + 4, &riffSize, 4);
+}
+
+bool Writer::openSegment() {
+  ++segments;
+  riffStart = pos;
+  chunksInSegment = 0;
+  for (auto &s : streams) {
+    s->segmentChunks.clear();
+    s->segmentStartLength = s->length;
+  }
+  if (!appendHeader(kRiff, 0) || !append("AVIX", 4)) return false;
+  moviList = pos;
+  return appendHeader(kList, 0) && append("movi", 4);
+}
+
+bool Writer::writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags) {
+  if (!start()) return false;
+  const uint64_t total = 8ull + size + (size & 1);
+  const uint64_t segmentBytes = pos - riffStart;
+  if (segmentBytes + total + trailerBytes(1) > options.riffLimitBytes && chunksInSegment > 0) {
+    if (segments == 1) {
+      for (auto &t : streams) {
+        if (t->info.fccType == kStreamVideo) firstRiffFrames = t->length;
+      }
+    }
+    if (!closeSegment(false) || !openSegment()) return false;
+  }
+  if (pos + total + trailerBytes(1) + 1024 > kFileLimit) return error = true, false;
+  if (segments == 1) idx1.push_back({id, idx1Flags, pos - moviList - 8, size});
+  ++chunksInSegment;
+  const uint32_t dataPos = pos + 8;
+  if (!appendHeader(id, size)) return false;
+  // A large chunk goes straight from the caller's memory to the file rather
+  // than through the buffer.
+  if (size >= static_cast<uint32_t>(kWriteBufferBytes)) KAVFileFlush(f, 0);
+  if (size && !append(data, size)) return false;
+  if (size & 1) {
+    const uint8_t zero = 0;
+    if (!append(&zero, 1)) return false;
+  }
+  if (!(idx1Flags & kNoTime)) {
+    s.segmentChunks.push_back({dataPos, size, key});
+    s.maxChunk = std::max(s.maxChunk, size);
+  }
+  return true;
+}
+
+namespace {
+
+void putStreamHeader(std::vector<uint8_t> &v, const FileStream &s) {
+  put32(v, kStrh);
+  put32(v, kStrhBytes);
+  put32(v, s.info.fccType);
+  put32(v, s.info.fccHandler);
+  put32(v, s.info.dwFlags | (s.paletteChanges ? kPaletteChangesFlag : 0));
+  put16(v, s.info.wPriority);
+  put16(v, s.info.wLanguage);
+  put32(v, s.info.dwInitialFrames);
+  put32(v, s.info.dwScale);
+  put32(v, s.info.dwRate);
+  put32(v, 0);  // start
+  put32(v, s.length);
+  put32(v, s.maxChunk);
+  put32(v, static_cast<uint32_t>(s.info.dwQuality));
+  put32(v, s.info.fccType == kStreamAudio ? s.blockAlign : 0);
+  put16(v, static_cast<uint32_t>(s.info.rcFrame.left) & 0xFFFF);
+  put16(v, static_cast<uint32_t>(s.info.rcFrame.top) & 0xFFFF);
+  put16(v, static_cast<uint32_t>(s.info.rcFrame.right) & 0xFFFF);
+  put16(v, static_cast<uint32_t>(s.info.rcFrame.bottom) & 0xFFFF);
+}
+
+}  // namespace
+
+bool Writer::writeHeaders() {
+  const FileStream *video = nullptr;
+  uint32_t largest = 0;
+  uint64_t bytesPerSec = 0;
+  for (const auto &s : streams) {
+    if (!video && s->info.fccType == kStreamVideo) video = s.get();
+    largest = std::max(largest, s->maxChunk);
+    if (s->info.dwScale) bytesPerSec += uint64_t{s->maxChunk} * s->info.dwRate / s->info.dwScale;
+  }
+  const bool odml = segments > 1;
+  std::vector<uint8_t> h;
+  put32(h, kList);
+  put32(h, 0);
+  put32(h, kListHdrl);
+  put32(h, kAvih);
+  put32(h, kAvihBytes);
+  const uint32_t usPerFrame =
+      video && video->info.dwRate
+          ? static_cast<uint32_t>(std::min<uint64_t>(1000000ull * video->info.dwScale / video->info.dwRate, 0xFFFFFFFF))
+          : 0;
+  put32(h, usPerFrame);
+  put32(h, static_cast<uint32_t>(std::min<uint64_t>(bytesPerSec, 0xFFFFFFFF)));
+  put32(h, 0);
+  put32(h, kHasIndex | (streams.size() > 1 ? kIsInterleaved : 0));
+  put32(h, odml ? firstRiffFrames : (video ? video->length : 0));
+  put32(h, 0);
+  put32(h, static_cast<uint32_t>(streams.size()));
+  put32(h, largest + 8);
+  put32(h, video ? static_cast<uint32_t>(video->info.rcFrame.right - video->info.rcFrame.left) : 0);
+  put32(h, video ? static_cast<uint32_t>(video->info.rcFrame.bottom - video->info.rcFrame.top) : 0);
+  for (int i = 0; i < 4; ++i) put32(h, 0);
+  for (const auto &s : streams) {
+    const size_t listAt = h.size();
+    put32(h, kList);
+    put32(h, 0);
+    put32(h, kListStrl);
+    putStreamHeader(h, *s);
+    put32(h, kStrf);
+    put32(h, static_cast<uint32_t>(s->format.size()));
+    h.insert(h.end(), s->format.begin(), s->format.end());
+    if (s->format.size() & 1) h.push_back(0);
+    if (odml) {
+      put32(h, kIndx);
+      put32(h, 24 + 16 * superCapacity);
+      put16(h, 4);
+      h.push_back(0);
+      h.push_back(kIndexOfIndexes);
+      put32(h, static_cast<uint32_t>(s->super.size()));
+      put32(h, s->dataId);
+      for (int i = 0; i < 3; ++i) put32(h, 0);
+      for (uint32_t i = 0; i < superCapacity; ++i) {
+        const SuperEntry e = i < s->super.size() ? s->super[i] : SuperEntry{0, 0, 0};
+        put64(h, e.offset);
+        put32(h, e.size);
+        put32(h, e.duration);
+      }
+    }
+    set32(h, listAt + 4, static_cast<uint32_t>(h.size() - listAt - 8));
+  }
+  if (odml) {
+    put32(h, kList);
+    put32(h, 4 + 8 + kDmlhBytes);
+    put32(h, kListOdml);
+    put32(h, kDmlh);
+    put32(h, kDmlhBytes);
+    put32(h, video ? video->length : 0);
+    h.resize(h.size() + kDmlhBytes - 4, 0);
+  }
+  set32(h, 4, static_cast<uint32_t>(h.size() - 8));
+  if (h.size() + 8 > headerRoom) return error = true, false;
+  put32(h, kJunk);
+  put32(h, static_cast<uint32_t>(headerRoom - h.size() - 4));
+  h.resize(headerRoom, 0);
+  return writeAt(12, h.data(), static_cast<uint32_t>(h.size()));
+}
+
+Writer *fileCreate(const char *name, const WriterOptions *options) {
+  if (!name) return nullptr;
+  try {
+    auto w = std::make_unique<Writer>();
+    if (options) w->options = *options;
+    w->f = KAVFileCreate(kWriteBufferBytes, name);
+    if (!w->f) return nullptr;
+    const uint8_t head[12] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '};
+    w->append(head, 12);
+    return w.release();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+WriteStream *fileCreateStream(Writer *w, const StreamInfo &info) {
+  if (!w || w->streams.size() >= kMaxWriterStreams) return nullptr;
+  if (info.fccType != kStreamVideo && info.fccType != kStreamAudio) return nullptr;
+  if (!info.dwScale || !info.dwRate) return nullptr;
+  try {
+    auto s = std::make_unique<FileStream>();
+    s->info = info;
+    s->number = static_cast<uint32_t>(w->streams.size());
+    const bool video = info.fccType == kStreamVideo;
+    s->dataId = chunkId(s->number, video ? 'd' : 'w', video ? 'b' : 'b');
+    s->paletteId = chunkId(s->number, 'p', 'c');
+    auto h = std::make_unique<WriteStream>();
+    h->writer = w;
+    h->file = s.get();
+    w->streams.push_back(std::move(s));
+    w->handles.push_back(std::move(h));
+    return w->handles.back().get();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+WriteStream *makeCompressedStream(WriteStream *source, const Compression &c) {
+  if (!source || c.handler != kHandlerMjpeg || source->file->info.fccType != kStreamVideo) return nullptr;
+  if (source->file->formatSet) return nullptr;
+  try {
+    auto h = std::make_unique<WriteStream>();
+    h->writer = source->writer;
+    h->file = source->file;
+    h->compress = true;
+    const int32_t q = c.quality <= 0 ? 7500 : std::min(c.quality, 10000);
+    h->quality = std::max(1, q / 100);
+    h->file->info.fccHandler = kHandlerMjpeg;
+    h->file->dataId = chunkId(h->file->number, 'd', 'c');
+    source->writer->handles.push_back(std::move(h));
+    return source->writer->handles.back().get();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+namespace {
+
+// A usable uncompressed DIB format: a 40-byte header, 8 or 24 bits (8 with
+// its colour table), no compression.
+bool validDib(const uint8_t *format, int32_t size) {
+  if (size < static_cast<int32_t>(sizeof(BitmapInfoHeader))) return false;
+  BitmapInfoHeader b;
+  std::memcpy(&b, format, sizeof b);
+  if (b.biWidth <= 0 || b.biHeight <= 0 || static_cast<uint32_t>(b.biWidth) > kMaxDimension ||
+      static_cast<uint32_t>(b.biHeight) > kMaxDimension || b.biCompression != kCompressionRgb)
+    return false;
+  if (b.biBitCount == 8) return size >= static_cast<int32_t>(sizeof b + 256 * 4);
+  return b.biBitCount == 24;
+}
+
+}  // namespace
+
+bool streamSetFormat(WriteStream *h, int32_t position, const void *format, int32_t size) {
+  if (!h || !format || size <= 0 || static_cast<uint32_t>(size) > kMaxStrfBytes + 64) return false;
+  Writer &w = *h->writer;
+  FileStream &s = *h->file;
+  const auto *f = static_cast<const uint8_t *>(format);
+  try {
+    if (s.info.fccType == kStreamAudio) {
+      if (size < 16) return false;
+      std::vector<uint8_t> given(f, f + size);
+      if (s.formatSet && s.length) return given == s.format;
+      const uint16_t align = le16(f + 12);
+      if (!align) return false;
+      s.format = std::move(given);
+      s.blockAlign = align;
+      s.formatSet = true;
+      return true;
+    }
+    if (!validDib(f, size)) return false;
+    const uint32_t headerAndTable = le16(f + 14) == 8 ? sizeof(BitmapInfoHeader) + 256 * 4 : sizeof(BitmapInfoHeader);
+    std::vector<uint8_t> given(f, f + headerAndTable);
+    BitmapInfoHeader b;
+    std::memcpy(&b, f, sizeof b);
+    b.biSize = sizeof b;
+    b.biSizeImage = dibRowBytes(static_cast<uint32_t>(b.biWidth), b.biBitCount) * static_cast<uint32_t>(b.biHeight);
+    b.biClrUsed = b.biBitCount == 8 ? 256 : 0;
+    b.biClrImportant = 0;
+    std::memcpy(given.data(), &b, sizeof b);
+    std::vector<uint8_t> stored = given;
+    if (h->compress) {
+      BitmapInfoHeader c = b;
+      c.biBitCount = 24;
+      c.biCompression = kHandlerMjpeg;
+      c.biSizeImage = static_cast<uint32_t>(b.biWidth) * static_cast<uint32_t>(b.biHeight) * 3;
+      c.biClrUsed = 0;
+      stored.assign(sizeof c, 0);
+      std::memcpy(stored.data(), &c, sizeof c);
+    }
+    if (!s.formatSet || s.length == 0) {
+      s.format = std::move(stored);
+      s.current = s.format;
+      h->sourceFormat = std::move(given);
+      s.formatSet = true;
+      return true;
+    }
+    const std::vector<uint8_t> &before = h->compress ? h->sourceFormat : s.current;
+    if (before.size() != given.size() || std::memcmp(before.data(), given.data(), sizeof b) != 0) return false;
+    if (given == before) return true;
+    if (h->compress) {  // the colour table only shapes how frames are expanded
+      h->sourceFormat = std::move(given);
+      return true;
+    }
+    if (position < static_cast<int32_t>(s.length)) return false;
+    // Only the entries that changed go into the palette change.
+    const uint8_t *oldTable = before.data() + sizeof b, *newTable = given.data() + sizeof b;
+    uint32_t first = 0, last = 255;
+    while (std::memcmp(oldTable + first * 4, newTable + first * 4, 3) == 0 && first < 255) ++first;
+    while (std::memcmp(oldTable + last * 4, newTable + last * 4, 3) == 0 && last > first) --last;
+    std::vector<uint8_t> pc;
+    const uint32_t count = last - first + 1;
+    pc.push_back(static_cast<uint8_t>(first));
+    pc.push_back(static_cast<uint8_t>(count & 0xFF));  // 256 is written as 0
+    put16(pc, 0);
+    for (uint32_t i = first; i <= last; ++i) {
+      const uint8_t *q = newTable + i * 4;  // blue, green, red in the DIB
+      pc.push_back(q[2]);
+      pc.push_back(q[1]);
+      pc.push_back(q[0]);
+      pc.push_back(0);
+    }
+    if (!w.writeChunk(s, s.paletteId, pc.data(), static_cast<uint32_t>(pc.size()), false, kNoTime)) return false;
+    s.paletteChanges = true;
+    s.current = std::move(given);
+    return true;
+  } catch (...) {
+    w.error = true;
+    return false;
+  }
+}
+
+bool streamWrite(WriteStream *h, int32_t start, int32_t samples, const void *data, int32_t bytes, uint32_t flags,
+                 int32_t *samplesWritten, int32_t *bytesWritten) {
+  if (samplesWritten) *samplesWritten = 0;
+  if (bytesWritten) *bytesWritten = 0;
+  if (!h || bytes < 0 || (bytes && !data)) return false;
+  Writer &w = *h->writer;
+  FileStream &s = *h->file;
+  if (!s.formatSet || w.error) return false;
+  try {
+    if (s.info.fccType == kStreamAudio) {
+      const uint32_t blocks = static_cast<uint32_t>(bytes) / s.blockAlign;
+      const uint32_t size = blocks * s.blockAlign;
+      if (samples >= 0 && static_cast<uint32_t>(samples) < blocks) return false;
+      if (blocks && !w.writeChunk(s, s.dataId, data, size, true, kKeyFrame)) return false;
+      s.length += blocks;
+      if (samplesWritten) *samplesWritten = static_cast<int32_t>(blocks);
+      if (bytesWritten) *bytesWritten = static_cast<int32_t>(size + (blocks ? 8 + (size & 1) : 0));
+      return true;
+    }
+    if (samples != 1) return false;
+    BitmapInfoHeader b;
+    std::memcpy(&b, (h->compress ? h->sourceFormat : s.format).data(), sizeof b);
+    const uint32_t rowBytes = dibRowBytes(static_cast<uint32_t>(b.biWidth), b.biBitCount);
+    const uint64_t imageBytes = uint64_t{rowBytes} * static_cast<uint32_t>(b.biHeight);
+    // A start beyond the end leaves dropped (empty) frames in between.
+    while (start > static_cast<int32_t>(s.length)) {
+      if (!w.writeChunk(s, s.dataId, nullptr, 0, false, 0)) return false;
+      ++s.length;
+    }
+    const void *out = data;
+    uint32_t outBytes = static_cast<uint32_t>(bytes);
+    if (h->compress) {
+      if (static_cast<uint64_t>(bytes) < imageBytes) return false;
+      const auto width = static_cast<uint32_t>(b.biWidth), height = static_cast<uint32_t>(b.biHeight);
+      const auto *bits = static_cast<const uint8_t *>(data);
+      const uint8_t *top = bits + size_t{rowBytes} * (height - 1);
+      int64_t pitch = -static_cast<int64_t>(rowBytes);
+      if (b.biBitCount == 8) {
+        const uint8_t *table = h->sourceFormat.data() + sizeof b;
+        h->bgr.resize(size_t{width} * 3 * height);
+        for (uint32_t y = 0; y < height; ++y) {
+          const uint8_t *src = top + static_cast<int64_t>(y) * pitch;
+          uint8_t *dst = h->bgr.data() + size_t{y} * width * 3;
+          for (uint32_t x = 0; x < width; ++x) std::memcpy(dst + 3 * x, table + 4 * src[x], 3);
+        }
+        top = h->bgr.data();
+        pitch = int64_t{width} * 3;
+      }
+      if (!encodeJpegBgr(top, pitch, width, height, h->quality, h->encoded)) return w.error = true, false;
+      out = h->encoded.data();
+      outBytes = static_cast<uint32_t>(h->encoded.size());
+    }
+    if (!w.writeChunk(s, s.dataId, out, outBytes, (flags & kKeyFrame) != 0 || h->compress, flags & kKeyFrame))
+      return false;
+    ++s.length;
+    if (samplesWritten) *samplesWritten = 1;
+    if (bytesWritten) *bytesWritten = static_cast<int32_t>(outBytes + 8 + (outBytes & 1));
+    return true;
+  } catch (...) {
+    w.error = true;
+    return false;
+  }
+}
+
+void streamRelease(WriteStream *) {}
+
+bool fileRelease(Writer *w) {
+  if (!w) return false;
+  bool ok = false;
+  try {
+    if (w->start()) {
+      w->closeSegment(true);
+      w->writeHeaders();
+    }
+    KAVFileFlush(w->f, 0);
+    ok = !w->error && !KAVFileWriteError(w->f);
+  } catch (...) {
+  }
+  KAVFileClose(w->f);
+  delete w;
+  return ok;
+}
+
+}  // namespace kav::avi
