@@ -15,5 +15,8 @@
 #include "zanther.h"
 #include "avi.h"
 #include "quicktime.h"
+#include "vorn.h"
+#include "yuv.h"
+#include "vornfile.h"
 
 #endif
