@@ -1,6 +1,8 @@
 // Byte builders for hand-made RIFF AVI files in tests.
 #pragma once
 
+#include "support/le_bytes.h"
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -10,16 +12,10 @@
 
 namespace avitest {
 
-using Bytes = std::vector<uint8_t>;
+using kavtest::Bytes;
 
-inline void put16(Bytes &b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void put32(Bytes &b, uint32_t v) {
-  put16(b, v & 0xFFFF);
-  put16(b, v >> 16);
-}
+using kavtest::put16;
+using kavtest::put32;
 inline void putId(Bytes &b, const char *id) { b.insert(b.end(), id, id + 4); }
 inline void append(Bytes &b, const Bytes &more) {
   if (more.empty()) return;

@@ -2,26 +2,20 @@
 // chunks of a file, and a picture checksum.
 #pragma once
 
+#include "support/le_bytes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace flictest {
 
-using Bytes = std::vector<uint8_t>;
+using kavtest::Bytes;
 
-inline void put16(Bytes &b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void put32(Bytes &b, uint32_t v) {
-  put16(b, v & 0xFFFF);
-  put16(b, v >> 16);
-}
-inline uint16_t get16(const Bytes &b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-inline uint32_t get32(const Bytes &b, size_t at) {
-  return get16(b, at) | (static_cast<uint32_t>(get16(b, at + 2)) << 16);
-}
+using kavtest::put16;
+using kavtest::put32;
+using kavtest::get16;
+using kavtest::get32;
 
 // One chunk: type and data (the 6-byte header is added when built).
 struct Chunk {

@@ -2,6 +2,8 @@
 // pixel access by picture row, and little-endian byte building.
 #pragma once
 
+#include "support/le_bytes.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,17 +14,11 @@
 
 namespace stilltest {
 
-using Bytes = std::vector<uint8_t>;
+using kavtest::Bytes;
 using kav::still::StillImage;
 
-inline void put16(Bytes &b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void put32(Bytes &b, uint32_t v) {
-  put16(b, v & 0xFFFF);
-  put16(b, v >> 16);
-}
+using kavtest::put16;
+using kavtest::put32;
 
 // Owns a descriptor and releases it.
 struct Image {
