@@ -423,18 +423,18 @@ KAV_EXPORT uint32_t KAVAPI KAVFileGetBits(KAVFile *f, uint32_t n) {
   n = normaliseBits(n);
   if (f->buffer && f->mode == kModeRead && f->fill - f->bufferPos >= 4) {
     // Fast path: the bits still in the partial byte, then up to four
-    // buffered bytes, taken as one little-endian word.
+    // buffered bytes, taken as one little-endian word. Written without
+    // branches on the bit counts, which follow no pattern a predictor sees.
     const uint32_t k = f->bitCount;
     const uint32_t avail = (8 - k) & 7;
-    const uint64_t acc = (k ? static_cast<uint64_t>((f->bitByte & 0xFFu) >> k) : 0u) |
-                         (static_cast<uint64_t>(load32LE(f->buffer + f->bufferPos)) << avail);
-    if (n > avail) {
-      const uint32_t bytes = (n - avail + 7) / 8;
-      f->bufferPos += bytes;
-      f->bitByte = f->buffer[f->bufferPos - 1];
-    }
+    const uint32_t pending = ((f->bitByte & 0xFFu) >> k) & (k ? 0xFFu : 0u);
+    const uint64_t acc = pending | (static_cast<uint64_t>(load32LE(f->buffer + f->bufferPos)) << avail);
+    const int32_t need = static_cast<int32_t>(n) - static_cast<int32_t>(avail);
+    const uint32_t bytes = static_cast<uint32_t>(need > 0 ? need + 7 : 0) >> 3;
+    f->bufferPos += bytes;
+    f->bitByte = bytes ? f->buffer[f->bufferPos - 1] : f->bitByte;
     f->bitCount = (k + n) & 7;
-    return static_cast<uint32_t>(acc) & lowMask(n);
+    return static_cast<uint32_t>(acc & ((uint64_t{1} << n) - 1));
   }
   return getBitsSlow(f, n);
 }
