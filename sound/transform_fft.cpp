@@ -18,6 +18,7 @@
 #endif
 
 #include "kavutil/kavbase.h"
+#include "platform/os_cpu.h"
 #include "sound/transform_codec.h"
 
 namespace kav::sound {
@@ -29,8 +30,7 @@ constexpr uint32_t kLargestLength = 65536;
 
 bool simdWanted() {
 #if defined(__SSE2__)
-  const char *off = std::getenv("KAV_NO_SIMD");
-  return !(off && off[0] && !(off[0] == '0' && off[1] == 0));
+  return !kav::os::simdDisabled();
 #else
   return false;
 #endif

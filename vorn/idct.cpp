@@ -3,6 +3,8 @@
 // right shifts, so hostile coefficients cannot cause undefined behaviour.
 #include "vorn/idct.h"
 
+#include "platform/os_cpu.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -61,8 +63,7 @@ void inverseTransformPortable(const int32_t coef[64], const uint32_t quant[64], 
 namespace {
 
 InverseTransformFn choose() {
-  const char *off = std::getenv("KAV_NO_SIMD");
-  if (off && std::strcmp(off, "1") == 0) return inverseTransformPortable;
+  if (kav::os::simdDisabled()) return inverseTransformPortable;
 #if defined(__x86_64__) || defined(__i386__)
   if (__builtin_cpu_supports("avx2")) return inverseTransformAvx2;
 #endif

@@ -3,6 +3,8 @@
 // vector set is then overridden for what the processor offers.
 #include "vorn/yuv_dispatch.h"
 
+#include "platform/os_cpu.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -24,10 +26,7 @@ SimdLevel processorLevel() {
   return SimdLevel::kNone;
 }
 
-bool simdRuledOut() {
-  const char *value = std::getenv("KAV_NO_SIMD");
-  return value && std::strcmp(value, "1") == 0;
-}
+bool simdRuledOut() { return kav::os::simdDisabled(); }
 
 void fill(FormatDescriptor &d, bool withAlpha, SimdLevel level) {
   d.bytesPerPixel = 4;

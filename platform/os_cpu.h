@@ -1,0 +1,10 @@
+// What the processor may be asked for.
+#pragma once
+
+namespace kav::os {
+
+// True when the user ruled the vector paths out: KAV_NO_SIMD set to anything
+// but empty or "0". Read once; the portable paths are the reference.
+bool simdDisabled();
+
+}  // namespace kav::os
