@@ -4,7 +4,8 @@
 namespace kav::os {
 
 // True when the user ruled the vector paths out: KAV_NO_SIMD set to anything
-// but empty or "0". Read once; the portable paths are the reference.
+// but empty or "0". Read at each call (callers probe when they set up);
+// the portable paths are the reference.
 bool simdDisabled();
 
 }  // namespace kav::os

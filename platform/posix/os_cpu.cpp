@@ -5,11 +5,8 @@
 namespace kav::os {
 
 bool simdDisabled() {
-  static const bool disabled = [] {
-    const char *v = std::getenv("KAV_NO_SIMD");
-    return v && v[0] && !(v[0] == '0' && v[1] == '\0');
-  }();
-  return disabled;
+  const char *v = std::getenv("KAV_NO_SIMD");
+  return v && v[0] && !(v[0] == '0' && v[1] == '\0');
 }
 
 }  // namespace kav::os
