@@ -14,6 +14,12 @@ static const char *const families[] = {
   "status window, threaded dialog and file questions",
   "list files, numbered sequences, movies inside .EXE files",
   "colour reduction, resampling and smooth-area dither",
+  "Flic reader and writer",
+  "Vorn frames, YUV to RGB, Vorn container and sound tracks",
+  "Zanther reader and Huffman encoder",
+  "transform audio coder",
+  "still images: BMP, PCX, TGA, PNG, JPEG, TIFF, GIF",
+  "AVI reader and writer, QuickTime reader",
 };
 
 int main(int argc, char **argv) {
