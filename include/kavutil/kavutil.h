@@ -18,5 +18,7 @@
 #include "vorn.h"
 #include "yuv.h"
 #include "vornfile.h"
+#include "kavcallback.h"
+#include "gfile.h"
 
 #endif

@@ -1,0 +1,74 @@
+// GFileGet: progress, stepping the source, the palette of 8-bit output and
+// the conversion of the visible rows into the canvas.
+#include <cmath>
+#include <cstring>
+
+#include "colour/histogram.h"
+#include "gfile/gfile_internal.h"
+#include "kavutil/kavbase.h"
+
+namespace kav::gfile {
+
+namespace {
+
+bool ensureCanvas(GFile *g) {
+  if (g->canvas) return true;
+  if (g->trueColour) g->canvasPitch *= 4;
+  const uint64_t bytes = uint64_t{g->canvasPitch} * ((g->canvasHeight + 3) & ~3u);
+  if (bytes > 0xFFFFFFF0u) return false;
+  g->canvas = static_cast<uint8_t *>(kavmalloc(static_cast<uint32_t>(bytes)));
+  if (!g->canvas) {
+    if (g->trueColour) g->canvasPitch /= 4;
+    return false;
+  }
+  std::memset(g->canvas, 0, static_cast<size_t>(bytes));
+  return true;
+}
+
+uint32_t get(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold) {
+  GFileInternal &s = state(g);
+  if (s.status) {
+    const uint64_t first = s.firstIndex;
+    const uint64_t current = 1 + outputFrameNumber(g, first + g->framesRead);
+    const uint64_t last = outputFrameNumber(g, first + g->frameCount);
+    char text[128];
+    std::snprintf(text, sizeof text, "%s frame %li of %li...", s.verb, static_cast<long>(current),
+                  static_cast<long>(last));
+    if (s.status(text, 0) & 0xFFu) return 0;
+  }
+  kav::colour::colourSquares();  // built once, before the first conversion needs it
+  bool changed = false;
+  if (!ensureCanvas(g)) return 0;
+  const GFilePlacement &p = g->placement;
+  s.directCanvas = g->kind == GFILE_KIND_VORN && g->trueColour && soften == 0 && contrast == 0 &&
+                   brightness == 100 && std::fabs(gamma - 1.0f) <= 0.0001f && threshold == 0 &&
+                   (s.deinterlace & 3) == 0 && s.paletteOption != 1 && g->scaledWidth == g->sourceWidth &&
+                   g->scaledHeight == g->sourceHeight && p.startColumn == 0 && p.startRow == 0 &&
+                   p.leftMargin == 0 && p.topMargin == 0 && uint32_t(p.visibleWidth) == g->sourceWidth &&
+                   uint32_t(p.visibleHeight) == g->sourceHeight && g->canvasPitch == g->sourceWidth * 4 &&
+                   g->canvasHeight == g->sourceHeight && s.vorn && s.vorn->width == g->sourceWidth;
+  if (!fetchFrame(g, soften, contrast, brightness, gamma, threshold, &changed)) return 0;
+  if (!preparePalette(g, &changed, soften, contrast, brightness, gamma, threshold)) return 0;
+  convertRows(g);
+  return 1u | (changed ? 0x100u : 0u);
+}
+
+}  // namespace
+
+}  // namespace kav::gfile
+
+using namespace kav::gfile;
+
+extern "C" {
+
+KAV_EXPORT uint32_t KAVAPI GFileGet(GFile *file, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma,
+                                    uint32_t threshold) {
+  if (!file || !file->internal) return 0;
+  try {
+    return get(file, soften, contrast, brightness, gamma, threshold);
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,110 @@
+// Row conversions from the frame as filtered into the canvas: 32-bit pixels
+// for true-colour output, palette indices for 8-bit output (nearest colour
+// through the colour cache, or the remap table for paletted frames).
+#include <cstring>
+
+#include "colour/histogram.h"
+#include "gfile/gfile_internal.h"
+
+namespace kav::gfile {
+
+namespace {
+
+void row32(uint32_t *out, const uint8_t *in, uint32_t w, uint32_t bits, bool keepFourth, const uint8_t *palette) {
+  switch (bits) {
+    case 32:
+      std::memcpy(out, in, size_t{w} * 4);
+      if (!keepFourth)
+        for (uint32_t x = 0; x < w; ++x) out[x] &= 0x00FFFFFFu;
+      break;
+    case 24:
+      for (uint32_t x = 0; x < w; ++x)
+        out[x] = in[x * 3] | in[x * 3 + 1] << 8 | static_cast<uint32_t>(in[x * 3 + 2]) << 16;
+      break;
+    case 16:
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t p = in[x * 2] | in[x * 2 + 1] << 8;
+        out[x] = (p & 0x1F) << 3 | ((p >> 5) & 0x1F) << 11 | ((p >> 10) & 0x1F) << 19;
+      }
+      break;
+    default:
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint8_t *c = palette + in[x] * 3;
+        out[x] = c[2] | c[1] << 8 | static_cast<uint32_t>(c[0]) << 16;
+      }
+      break;
+  }
+}
+
+// Nearest entry of the window for a colour at 6 bits per channel.
+uint8_t nearest(const GFile *g, const GFileInternal &s, uint32_t r6, uint32_t g6, uint32_t b6) {
+  const uint16_t *sq = kav::colour::colourSquares();
+  uint32_t best = 0xFFFFFFFFu, bestIndex = s.firstColour;
+  for (uint32_t e = s.firstColour; e < s.firstColour + s.colourCount; ++e) {
+    const uint8_t *p = g->palette + e * 3;
+    const uint32_t d = sq[r6 * 64 + (p[0] >> 2)] + sq[g6 * 64 + (p[1] >> 2)] + sq[b6 * 64 + (p[2] >> 2)];
+    if (d < best) {
+      best = d;
+      bestIndex = e;
+      if (d == 0) break;
+    }
+  }
+  return static_cast<uint8_t>(bestIndex);
+}
+
+inline uint8_t cached(const GFile *g, GFileInternal &s, uint32_t r6, uint32_t g6, uint32_t b6) {
+  const uint32_t key = r6 << 12 | g6 << 6 | b6;
+  uint16_t &c = s.colourCache[key];
+  if (c < 256) c = static_cast<uint16_t>(256 + nearest(g, s, r6, g6, b6));
+  return static_cast<uint8_t>(c);
+}
+
+void row8(GFile *g, GFileInternal &s, uint8_t *out, const uint8_t *in, uint32_t w, uint32_t bits, bool remap) {
+  switch (bits) {
+    case 32:
+    case 24: {
+      const uint32_t step = bits / 8;
+      for (uint32_t x = 0; x < w; ++x, in += step) out[x] = cached(g, s, in[2] >> 2, in[1] >> 2, in[0] >> 2);
+      break;
+    }
+    case 16:
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t p = in[x * 2] | in[x * 2 + 1] << 8;
+        out[x] = cached(g, s, ((p >> 10) & 0x1F) * 2, ((p >> 5) & 0x1F) * 2, (p & 0x1F) * 2);
+      }
+      break;
+    default:
+      if (remap) {
+        for (uint32_t x = 0; x < w; ++x) out[x] = s.remap[in[x]];
+      } else {
+        std::memcpy(out, in, w);
+      }
+      break;
+  }
+}
+
+}  // namespace
+
+void convertRows(GFile *g) {
+  GFileInternal &s = state(g);
+  const GFilePlacement &pl = g->placement;
+  if (pl.visibleWidth <= 0 || pl.visibleHeight <= 0 || !s.visible || !g->canvas) return;
+  if (s.visible == g->canvas) return;  // decoded into the canvas already
+  const uint32_t vw = static_cast<uint32_t>(pl.visibleWidth), vh = static_cast<uint32_t>(pl.visibleHeight);
+  const uint32_t bpp = g->trueColour ? 4 : 1;
+  uint8_t *dst = g->canvas;
+  if (pl.topMargin < 0) dst += size_t(-int64_t{pl.topMargin}) * g->canvasPitch;
+  if (pl.leftMargin < 0) dst += size_t(-int64_t{pl.leftMargin}) * bpp;
+  const bool keepFourth = g->preferQuickTime != 0;
+  const bool remap = !g->trueColour && s.remapActive;
+  for (uint32_t y = 0; y < vh; ++y) {
+    const uint8_t *in = s.visible + s.visiblePitch * static_cast<ptrdiff_t>(y);
+    uint8_t *out = dst + size_t{y} * g->canvasPitch;
+    if (g->trueColour)
+      row32(reinterpret_cast<uint32_t *>(out), in, vw, g->frameBits, keepFourth, g->sourcePalette);
+    else
+      row8(g, s, out, in, vw, g->frameBits, remap);
+  }
+}
+
+}  // namespace kav::gfile
