@@ -20,5 +20,6 @@
 #include "vornfile.h"
 #include "kavcallback.h"
 #include "gfile.h"
+#include "ogfile.h"
 
 #endif

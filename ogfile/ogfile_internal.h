@@ -1,0 +1,88 @@
+// The graphics output's private side: the full handle record (the public
+// fields first, then the image storage and the bookkeeping the targets need)
+// and the operations the target files share.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "kavutil/ogfile.h"
+#include "platform/avi/avi_file.h"
+#include "platform/stillimage/still_image.h"
+
+namespace kav::og {
+
+// What a program can set beyond the public create call: the compressor and,
+// for tests, the AVI writer's options.
+struct Settings {
+  OGFileCompressor compressor{OGFILE_COMPRESS_NONE, 0};
+  avi::WriterOptions writer{};
+};
+
+// One chunk found in an AVI movi list when a damaged file is repaired.
+struct AviStreamFacts {
+  avi::StreamInfo info{};
+  std::vector<uint8_t> format;  // as the stream header's strf gives it
+  uint32_t blockAlign = 0;      // audio only
+};
+
+struct Handle {
+  OGFile pub;
+  still::StillImage image;  // the still-image descriptor the public field points to
+  Settings settings;
+  // The AVI file's name and streams, kept so that a damaged file can be
+  // given headers that describe what it holds.
+  char fileName[KAV_NAME_MAX];
+  AviStreamFacts *videoFacts;
+  AviStreamFacts *soundFacts;
+  uint32_t dibImageBytes;
+  uint32_t flicWidth;       // width rounded up to 4
+  uint8_t *flicFrame;       // repacked frame when the caller's pitch differs
+  uint32_t errorReported;   // the write-error message went out
+  uint32_t soundBlockAlign;
+  uint32_t soundBytesPerSecond;
+  uint32_t havePalette;
+  uint8_t lastPalette[768];  // the palette of the latest 8-bit frame
+};
+
+inline Handle *full(OGFile *h) { return reinterpret_cast<Handle *>(h); }
+
+// Messages through the handle's callback (none without one).
+void report(Handle *h, const char *text, int32_t code);
+// Sets the error flag, and tells the caller once.
+void writeFailed(Handle *h);
+
+// Target set-up; each returns false after its own message.
+bool createFlic(Handle *h);
+bool createAvi(Handle *h);
+bool createStill(Handle *h);
+
+void putFlic(Handle *h, const void *pixels, const uint8_t *palette);
+void putAvi(Handle *h, const void *pixels, const uint8_t *palette);
+void putStill(Handle *h, const void *pixels, const uint8_t *palette);
+
+uint32_t closeFlic(Handle *h);
+uint32_t closeAvi(Handle *h);
+uint32_t closeStill(Handle *h);
+
+// Copies a caller's frame (top row first, pitch in pixels) into a bottom-up
+// picture whose top row is at `top` and whose rows are `pitch` bytes apart
+// (negative). 32-bit frames give B, G, R; 8-bit frames at 24 bits are looked
+// up in the palette; 8-bit frames at 8 bits are copied.
+void copyFrame(const Handle *h, const void *pixels, const uint8_t *palette, uint8_t *top, int32_t pitch);
+// The 256 RGB triples as a DIB colour table (B, G, R, 0 per entry).
+void paletteToTable(const uint8_t *palette, uint8_t *table);
+
+// Gives a damaged AVI headers and an index that describe the chunks it
+// holds in full. True when the file now reads as a consistent movie.
+bool repairAvi(const char *name, const AviStreamFacts *video, const AviStreamFacts *sound);
+// Makes a damaged Flic's header count only the frames it holds in full.
+bool repairFlic(const char *name);
+
+// Creates with settings beyond the public call's (tests, the compressed
+// create).
+OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator, uint32_t rateDenominator,
+                         uint32_t width, uint32_t height, uint32_t inputPitch, KAVStatusCallback callback,
+                         uint32_t options, uint32_t colourMode, const Settings &settings);
+
+}  // namespace kav::og
