@@ -21,5 +21,7 @@
 #include "kavcallback.h"
 #include "gfile.h"
 #include "ogfile.h"
+#include "sfile.h"
+#include "csfile.h"
 
 #endif
