@@ -16,7 +16,9 @@ using kavtest::Bytes;
 
 using kavtest::put16;
 using kavtest::put32;
-inline void putId(Bytes &b, const char *id) { b.insert(b.end(), id, id + 4); }
+inline void putId(Bytes &b, const char *id) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(id[i]));
+}
 inline void append(Bytes &b, const Bytes &more) {
   if (more.empty()) return;
   const size_t at = b.size();
