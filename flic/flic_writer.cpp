@@ -1,6 +1,11 @@
 // The Flic writer: an FLC whose frame 1 is a full picture and whose later
 // frames are deltas, each in the smallest encoding tried, closed by a ring
 // frame that leads from the last frame back to frame 1.
+//
+// Each frame is flushed as it is written, so the writer knows which frames
+// reached the file whole: after a short write (a full disk) nothing more is
+// appended, the position is put back after the last whole frame, and the
+// close makes the header count exactly the frames before it.
 #include <cstring>
 
 #include "flic/flic_encode.h"
@@ -115,6 +120,9 @@ KAV_EXPORT KAVOFlic *KAVAPI KAVOFlicCreate(const char *name, uint32_t width, uin
 KAV_EXPORT uint8_t KAVAPI KAVOFlicPutNext(KAVOFlic *h, const uint8_t *pixels, const uint8_t *palette) {
   if (!h || !h->file || !pixels) return 0;
   if (KAVFileWriteError(h->file)) h->writeError = 1;
+  if (h->writeError) return 0;
+  // Everything before was flushed and arrived: this frame starts here.
+  const uint32_t frameStart = KAVFileGetPos(h->file);
 
   uint8_t colour[kColourDataMax];
   size_t colourBytes = 0;
@@ -143,17 +151,22 @@ KAV_EXPORT uint8_t KAVAPI KAVOFlicPutNext(KAVOFlic *h, const uint8_t *pixels, co
     KAVFilePut(h->file, pixelType == kChunkCopy ? pixels : h->workBuffer, static_cast<uint32_t>(pixelBytes));
   }
 
+  KAVFileFlush(h->file, 0);
+  const uint32_t frameEnd = frameStart + static_cast<uint32_t>(frameBytes);
+  if (KAVFileWriteError(h->file) || KAVFileGetPos(h->file) != frameEnd) {
+    // Cut short: the file ends, as far as the header is concerned, where
+    // the frame began.
+    h->writeError = 1;
+    KAVFileSetPos(h->file, frameStart);
+    return 0;
+  }
   const size_t s = static_cast<size_t>(h->width) * h->height;
   if (h->framesWritten == 0) {
     std::memcpy(h->firstFrame, pixels, s);
-    h->secondFrameOffset = KAVFileGetPos(h->file);
+    h->secondFrameOffset = frameEnd;
   }
   std::memcpy(h->previousFrame, pixels, s);
   ++h->framesWritten;
-  if (KAVFileWriteError(h->file)) {
-    h->writeError = 1;
-    return 0;
-  }
   return 1;
 }
 
@@ -161,16 +174,25 @@ KAV_EXPORT uint32_t KAVAPI KAVOFlicClose(KAVOFlic *h) {
   if (!h) return 0;
   uint32_t size = 0;
   if (h->file) {
-    KAVOFlicPutNext(h, h->firstFrame, nullptr);  // the ring frame
+    // The ring frame; without it (the write failed) every whole frame
+    // counts and players go back to frame 1 on their own.
+    const uint32_t frames = h->framesWritten;
+    KAVOFlicPutNext(h, h->firstFrame, nullptr);
+    const uint32_t end = KAVFileGetPos(h->file);  // after the last whole frame
     uint8_t header[kHeaderBytes];
     KAVFileSetPos(h->file, 0);
-    if (KAVFileGet(h->file, header, sizeof header) == sizeof header) {
-      putLe16(header + kOffFrameCount, h->framesWritten - 1);
-      putLe32(header + kOffFileSize, KAVFileSize(h->file));
-      putLe32(header + kOffSecondFrame, h->secondFrameOffset);
+    if (end >= kHeaderBytes && KAVFileGet(h->file, header, sizeof header) == sizeof header) {
+      putLe16(header + kOffFrameCount, frames);
+      putLe32(header + kOffFileSize, end);
+      putLe32(header + kOffSecondFrame, h->secondFrameOffset ? h->secondFrameOffset : end);
       KAVFileSetPos(h->file, 0);
       KAVFilePut(h->file, header, sizeof header);
+      KAVFileFlush(h->file, 0);
+      if (KAVFileGetPos(h->file) != kHeaderBytes) h->writeError = 1;
+    } else {
+      h->writeError = 1;
     }
+    if (KAVFileWriteError(h->file)) h->writeError = 1;
     size = KAVFileSize(h->file);
     KAVFileClose(h->file);
   }

@@ -5,6 +5,13 @@
 // the first RIFF is closed (with its idx1 and standard indexes) and the file
 // goes on in "RIFF AVIX" segments, each with its own standard indexes, all
 // found through the streams' super indexes, so there is no size cliff.
+//
+// The books (indexes, stream lengths) are kept by what reached the file.
+// The buffer is flushed by us, never on its own, so after each flush the
+// file position tells exactly how far the data got. When a write falls
+// short (a full disk), nothing more is appended, and the close cuts the
+// books back to the chunks that arrived whole and writes the header list,
+// sizes and (when there is room) the indexes for exactly those.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -48,6 +55,15 @@ struct ChunkRef {
   uint32_t offset;  // of the data
   uint32_t size;
   bool key;
+};
+
+// A chunk of the current segment, in file order, so that the books can be
+// cut back to what reached the file.
+struct Written {
+  uint32_t end;  // just after the chunk (and its pad byte)
+  uint32_t stream;
+  uint32_t samples;
+  bool timed;  // listed in the stream's standard index
 };
 
 struct Idx1Entry {
@@ -102,15 +118,49 @@ struct Writer {
   uint32_t chunksInSegment = 0;
   std::vector<Idx1Entry> idx1;  // first RIFF only
   uint32_t firstRiffFrames = 0;
+  std::vector<Written> segmentLog;  // the chunks of the current segment
+  uint32_t flushedTo = 0;           // pos at the last flush
+  bool lost = false;                // some appended bytes never reached the file
+  uint32_t arrived = 0;             // with lost: the file holds whole bytes up to here
+  bool segmentClosed = false;       // the current segment's trailer reached the file
+  bool closing = false;             // the trailer may still be tried after a loss
+  bool hasIdx1 = true;
 
-  bool writeAt(uint32_t at, const void *data, uint32_t size) {
-    if (KAVFileGetPos(f) != at) KAVFileSetPos(f, at);
-    if (KAVFilePut(f, data, size) != size) error = true;
-    return !error;
+  // Flushes what is pending and tells whether all of it reached the file.
+  // Only explicit flushes write the buffer (see append), so the position
+  // afterwards is exactly where the data that arrived ends.
+  bool commit() {
+    if (pos == flushedTo) return !lost || closing;
+    KAVFileFlush(f, 0);
+    const uint32_t reached = KAVFileGetPos(f);
+    const bool whole = reached == pos && (lost || !KAVFileWriteError(f));
+    if (!whole && !lost) {
+      lost = true;
+      arrived = std::min(reached, pos);
+    }
+    flushedTo = pos;
+    return whole;
+  }
+  // Writes over bytes already in the file (sizes, the header list).
+  bool patch(uint32_t at, const void *data, uint32_t size) {
+    if (pos != flushedTo) commit();
+    KAVFileSetPos(f, at);
+    const bool put = KAVFilePut(f, data, size) == size;
+    KAVFileFlush(f, 0);
+    const bool whole = put && KAVFileGetPos(f) == at + size;
+    if (!whole) error = true;
+    return whole;
   }
   bool append(const void *data, uint32_t size) {
-    if (!writeAt(pos, data, size)) return false;
+    if (lost && !closing) return false;
+    // Flush first when the buffer would fill, so it never flushes on its
+    // own in the middle of a put (after a short write there the rest would
+    // land at the wrong place and the position would tell nothing).
+    if (uint64_t{pos - flushedTo} + size >= static_cast<uint64_t>(kWriteBufferBytes) && !commit()) return false;
+    if (KAVFileGetPos(f) != pos) KAVFileSetPos(f, pos);
+    const uint32_t put = KAVFilePut(f, data, size);
     pos += size;
+    if (put != size || (!lost && KAVFileWriteError(f))) return commit(), false;
     return true;
   }
   bool appendHeader(uint32_t id, uint32_t size) {
@@ -124,8 +174,11 @@ struct Writer {
   bool writeStandardIndexes();
   bool closeSegment(bool last);
   bool openSegment();
-  bool writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags);
+  bool writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags,
+                  uint32_t samples);
   bool writeHeaders();
+  void cutToArrived();
+  bool finish();
 };
 
 namespace {
@@ -147,8 +200,8 @@ bool Writer::start() {
   std::vector<uint8_t> junk(headerRoom, 0);
   set32(junk, 0, kJunk);
   set32(junk, 4, headerRoom - 8);
+  moviList = pos + headerRoom;  // before the append, so a cut inside it is seen as one
   if (!append(junk.data(), headerRoom)) return false;
-  moviList = pos;
   return appendHeader(kList, 0) && append("movi", 4);
 }
 
@@ -187,13 +240,18 @@ bool Writer::writeStandardIndexes() {
   return true;
 }
 
+// Appends the segment's trailer and fills in its sizes. When the trailer
+// does not reach the file whole it is left out: the movi list then ends at
+// the last chunk, the first RIFF goes without idx1 (readers scan it) and a
+// later segment's chunks go unlisted (its frames are not counted).
 bool Writer::closeSegment(bool last) {
-  if (segments > 1 || !last) {
-    if (!writeStandardIndexes()) return false;
-  }
-  const uint32_t moviSize = pos - moviList - 8;
-  if (!writeAt(moviList + 4, &moviSize, 4)) return false;
-  if (segments == 1) {
+  const uint32_t chunksEnd = pos;
+  std::vector<size_t> superBefore;
+  for (const auto &s : streams) superBefore.push_back(s->super.size());
+  bool whole = commit();
+  if (whole && (segments > 1 || !last)) whole = writeStandardIndexes();
+  uint32_t moviSize = pos - moviList - 8;
+  if (whole && segments == 1) {
     std::vector<uint8_t> raw;
     raw.reserve(8 + idx1.size() * 16);
     put32(raw, kIdx1);
@@ -204,29 +262,43 @@ bool Writer::closeSegment(bool last) {
       put32(raw, e.offset);
       put32(raw, e.size);
     }
-    if (!append(raw.data(), static_cast<uint32_t>(raw.size()))) return false;
+    whole = append(raw.data(), static_cast<uint32_t>(raw.size()));
+  }
+  if (whole) whole = commit();
+  if (!whole) {
+    for (size_t i = 0; i < streams.size(); ++i) streams[i]->super.resize(superBefore[i]);
+    pos = flushedTo = chunksEnd;
+    moviSize = pos - moviList - 8;
+  }
+  if (segments == 1) hasIdx1 = whole;
+  if (whole && segments == 1) {
     idx1.clear();
     idx1.shrink_to_fit();
   }
   const uint32_t riffSize = pos - riffStart - 8;
-  return writeAt(riffStart + 4, &riffSize, 4);
+  const bool sized = patch(moviList + 4, &moviSize, 4) && patch(riffStart + 4, &riffSize, 4);
+  segmentClosed = whole;
+  return whole && sized;
 }
 
 bool Writer::openSegment() {
   ++segments;
   riffStart = pos;
   chunksInSegment = 0;
+  segmentLog.clear();
+  segmentClosed = false;
   for (auto &s : streams) {
     s->segmentChunks.clear();
     s->segmentStartLength = s->length;
   }
+  moviList = pos + 12;  // before the appends, so a cut inside them is seen as one
   if (!appendHeader(kRiff, 0) || !append("AVIX", 4)) return false;
-  moviList = pos;
   return appendHeader(kList, 0) && append("movi", 4);
 }
 
-bool Writer::writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags) {
-  if (!start()) return false;
+bool Writer::writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags,
+                        uint32_t samples) {
+  if (!start() || lost) return false;
   const uint64_t total = 8ull + size + (size & 1);
   const uint64_t segmentBytes = pos - riffStart;
   if (segmentBytes + total + trailerBytes(1) > options.riffLimitBytes && chunksInSegment > 0) {
@@ -235,26 +307,71 @@ bool Writer::writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t s
         if (t->info.fccType == kStreamVideo) firstRiffFrames = t->length;
       }
     }
-    if (!closeSegment(false) || !openSegment()) return false;
+    // A trailer that did not arrive leaves this segment open; the close
+    // ends the file with it.
+    if (!closeSegment(false)) return false;
+    if (!openSegment()) return false;
   }
   if (pos + total + trailerBytes(1) + 1024 > kFileLimit) return error = true, false;
+  const bool timed = !(idx1Flags & kNoTime);
   if (segments == 1) idx1.push_back({id, idx1Flags, pos - moviList - 8, size});
+  if (timed) s.segmentChunks.push_back({pos + 8, size, key});
+  segmentLog.push_back({static_cast<uint32_t>(pos + total), s.number, samples, timed});
+  s.length += samples;
   ++chunksInSegment;
-  const uint32_t dataPos = pos + 8;
+  if (timed) s.maxChunk = std::max(s.maxChunk, size);
   if (!appendHeader(id, size)) return false;
   // A large chunk goes straight from the caller's memory to the file rather
   // than through the buffer.
-  if (size >= static_cast<uint32_t>(kWriteBufferBytes)) KAVFileFlush(f, 0);
+  if (size >= static_cast<uint32_t>(kWriteBufferBytes) && !commit()) return false;
   if (size && !append(data, size)) return false;
   if (size & 1) {
     const uint8_t zero = 0;
     if (!append(&zero, 1)) return false;
   }
-  if (!(idx1Flags & kNoTime)) {
-    s.segmentChunks.push_back({dataPos, size, key});
-    s.maxChunk = std::max(s.maxChunk, size);
-  }
   return true;
+}
+
+// After a short write: forgets the chunks of the current segment that did
+// not reach the file whole. Earlier segments were checked as they closed.
+void Writer::cutToArrived() {
+  while (!segmentLog.empty() && segmentLog.back().end > arrived) {
+    const Written &c = segmentLog.back();
+    FileStream &s = *streams[c.stream];
+    if (segments == 1) idx1.pop_back();
+    if (c.timed) s.segmentChunks.pop_back();
+    s.length -= c.samples;
+    segmentLog.pop_back();
+    --chunksInSegment;
+  }
+  pos = flushedTo = segmentLog.empty() ? moviList + 12 : segmentLog.back().end;
+}
+
+// Ends the file: the last segment's trailer, then the header list.
+bool Writer::finish() {
+  if (!started) start();
+  closing = true;
+  commit();
+  if (lost && !segmentClosed) {
+    if (arrived < moviList + 12) {
+      // The segment's own lists were cut: only the segments before it
+      // (closed whole, or there would be no new one) can be described.
+      if (segments == 1) return false;
+      --segments;
+      for (auto &s : streams) s->length = s->segmentStartLength;
+      segmentClosed = true;
+    } else {
+      cutToArrived();
+    }
+  }
+  bool ok = !lost;
+  if (!segmentClosed && !closeSegment(true)) ok = false;
+  // A later segment whose standard indexes are missing cannot be found.
+  if (!segmentClosed && segments > 1) {
+    for (auto &s : streams) s->length = s->segmentStartLength;
+  }
+  if (!writeHeaders()) ok = false;
+  return ok && !error;
 }
 
 namespace {
@@ -306,7 +423,7 @@ bool Writer::writeHeaders() {
   put32(h, usPerFrame);
   put32(h, static_cast<uint32_t>(std::min<uint64_t>(bytesPerSec, 0xFFFFFFFF)));
   put32(h, 0);
-  put32(h, kHasIndex | (streams.size() > 1 ? kIsInterleaved : 0));
+  put32(h, (hasIdx1 || odml ? kHasIndex : 0) | (streams.size() > 1 ? kIsInterleaved : 0));
   put32(h, odml ? firstRiffFrames : (video ? video->length : 0));
   put32(h, 0);
   put32(h, static_cast<uint32_t>(streams.size()));
@@ -356,7 +473,7 @@ bool Writer::writeHeaders() {
   put32(h, kJunk);
   put32(h, static_cast<uint32_t>(headerRoom - h.size() - 4));
   h.resize(headerRoom, 0);
-  return writeAt(12, h.data(), static_cast<uint32_t>(h.size()));
+  return patch(12, h.data(), static_cast<uint32_t>(h.size()));
 }
 
 Writer *fileCreate(const char *name, const WriterOptions *options) {
@@ -501,7 +618,7 @@ bool streamSetFormat(WriteStream *h, int32_t position, const void *format, int32
       pc.push_back(q[0]);
       pc.push_back(0);
     }
-    if (!w.writeChunk(s, s.paletteId, pc.data(), static_cast<uint32_t>(pc.size()), false, kNoTime)) return false;
+    if (!w.writeChunk(s, s.paletteId, pc.data(), static_cast<uint32_t>(pc.size()), false, kNoTime, 0)) return false;
     s.paletteChanges = true;
     s.current = std::move(given);
     return true;
@@ -518,14 +635,13 @@ bool streamWrite(WriteStream *h, int32_t start, int32_t samples, const void *dat
   if (!h || bytes < 0 || (bytes && !data)) return false;
   Writer &w = *h->writer;
   FileStream &s = *h->file;
-  if (!s.formatSet || w.error) return false;
+  if (!s.formatSet || w.error || w.lost) return false;
   try {
     if (s.info.fccType == kStreamAudio) {
       const uint32_t blocks = static_cast<uint32_t>(bytes) / s.blockAlign;
       const uint32_t size = blocks * s.blockAlign;
       if (samples >= 0 && static_cast<uint32_t>(samples) < blocks) return false;
-      if (blocks && !w.writeChunk(s, s.dataId, data, size, true, kKeyFrame)) return false;
-      s.length += blocks;
+      if (blocks && !w.writeChunk(s, s.dataId, data, size, true, kKeyFrame, blocks)) return false;
       if (samplesWritten) *samplesWritten = static_cast<int32_t>(blocks);
       if (bytesWritten) *bytesWritten = static_cast<int32_t>(size + (blocks ? 8 + (size & 1) : 0));
       return true;
@@ -537,8 +653,7 @@ bool streamWrite(WriteStream *h, int32_t start, int32_t samples, const void *dat
     const uint64_t imageBytes = uint64_t{rowBytes} * static_cast<uint32_t>(b.biHeight);
     // A start beyond the end leaves dropped (empty) frames in between.
     while (start > static_cast<int32_t>(s.length)) {
-      if (!w.writeChunk(s, s.dataId, nullptr, 0, false, 0)) return false;
-      ++s.length;
+      if (!w.writeChunk(s, s.dataId, nullptr, 0, false, 0, 1)) return false;
     }
     const void *out = data;
     uint32_t outBytes = static_cast<uint32_t>(bytes);
@@ -563,9 +678,8 @@ bool streamWrite(WriteStream *h, int32_t start, int32_t samples, const void *dat
       out = h->encoded.data();
       outBytes = static_cast<uint32_t>(h->encoded.size());
     }
-    if (!w.writeChunk(s, s.dataId, out, outBytes, (flags & kKeyFrame) != 0 || h->compress, flags & kKeyFrame))
+    if (!w.writeChunk(s, s.dataId, out, outBytes, (flags & kKeyFrame) != 0 || h->compress, flags & kKeyFrame, 1))
       return false;
-    ++s.length;
     if (samplesWritten) *samplesWritten = 1;
     if (bytesWritten) *bytesWritten = static_cast<int32_t>(outBytes + 8 + (outBytes & 1));
     return true;
@@ -581,12 +695,9 @@ bool fileRelease(Writer *w) {
   if (!w) return false;
   bool ok = false;
   try {
-    if (w->start()) {
-      w->closeSegment(true);
-      w->writeHeaders();
-    }
+    ok = w->finish();
     KAVFileFlush(w->f, 0);
-    ok = !w->error && !KAVFileWriteError(w->f);
+    ok = ok && !KAVFileWriteError(w->f);
   } catch (...) {
   }
   KAVFileClose(w->f);
