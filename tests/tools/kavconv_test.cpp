@@ -23,52 +23,11 @@
 #include "support/temp_dir.h"
 #include "support/wave_writer.h"
 #include "support/zanther_writer.h"
+#include "tests/tools/tool_test_util.h"
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string output;  // standard output and standard error together
-};
-
-// Runs a tool in a session of its own (so it has no controlling terminal and
-// every question takes its default answer), with standard input closed.
-ToolRun runTool(const char *tool, const std::vector<std::string> &args) {
-  char outName[] = "/tmp/kavtool-outXXXXXX";
-  const int outFd = mkstemp(outName);
-  ToolRun r;
-  if (outFd < 0) return r;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(outFd, 1);
-    dup2(outFd, 2);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(tool));
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(tool, argv.data());
-    _exit(127);
-  }
-  int st = 0;
-  waitpid(pid, &st, 0);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  const auto bytes = kavtest::readFile(outName);
-  r.output.assign(bytes.begin(), bytes.end());
-  close(outFd);
-  unlink(outName);
-  return r;
-}
-
-ToolRun kavconv(const std::vector<std::string> &args) { return runTool(KAVCONV_PATH, args); }
-ToolRun kavinfo(const std::vector<std::string> &args) { return runTool(KAVINFO_PATH, args); }
-
-bool exists(const std::string &name) {
-  struct stat st;
-  return stat(name.c_str(), &st) == 0;
-}
+using namespace kavtooltest;
 
 constexpr uint32_t kW = 32, kH = 24, kFrames = 6, kSoundRate = 8000;
 
@@ -162,44 +121,6 @@ std::vector<uint8_t> writeZanther(const std::string &name) {
   }
   kavtest::writeFile(name, kavtest::zantw::writeMovie(m));
   return sound;
-}
-
-struct Pictures {
-  uint32_t width = 0, height = 0;
-  std::vector<std::vector<uint32_t>> frames;
-};
-
-// Every frame of a source as 32-bit pixels, through our graphics input.
-Pictures readPictures(const std::string &name) {
-  Pictures p;
-  GFile *g = GFileOpen(name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10000, 0, 256, 0, 0, 0, "", "", nullptr);
-  if (!g) return p;
-  p.width = g->canvasWidth;
-  p.height = g->canvasHeight;
-  for (uint32_t f = 0; f < g->outputFrameCount; ++f) {
-    if ((GFileGet(g, 0, 0, 100, 1.0f, 0) & 0xFF) == 0) break;
-    std::vector<uint32_t> px(p.width * p.height);
-    for (uint32_t y = 0; y < p.height; ++y)
-      std::memcpy(px.data() + y * p.width, g->canvas + y * g->canvasPitch, p.width * 4);
-    for (uint32_t &v : px) v &= 0xFFFFFF;
-    p.frames.push_back(px);
-  }
-  GFileClose(g);
-  return p;
-}
-
-std::vector<uint8_t> readSound(const std::string &name) {
-  std::vector<uint8_t> out;
-  SFile *s = SFileOpen(name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, nullptr);
-  if (!s) return out;
-  uint8_t buf[4096];
-  for (;;) {
-    const uint32_t n = SFileGet(s, buf, sizeof buf);
-    if (!n) break;
-    out.insert(out.end(), buf, buf + n);
-  }
-  SFileClose(s);
-  return out;
 }
 
 void expectSourcePictures(const Pictures &p, uint32_t frames = kFrames) {

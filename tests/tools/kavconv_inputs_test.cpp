@@ -1,0 +1,296 @@
+// More input kinds end to end through the built kavconv: a Vorn movie with
+// sound, a QuickTime movie, a single BMP still, a numbered TGA sequence and a
+// Vorn movie carried inside an .EXE, each converted into a Flic, an AVI and a
+// numbered PNG sequence. Every result is read back with our readers and
+// compared with what our graphics input makes of the source: exactly for the
+// true-colour targets, against the input's own 8-bit reduction for the Flic
+// (the tool asks for that same reduction). AVI results carry the source's
+// sound.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <kavutil/kavutil.h>
+
+#include "support/temp_dir.h"
+#include "support/vorn_file_writer.h"
+#include "support/vorn_writer.h"
+#include "tests/quicktime/qt_builder.h"
+#include "tests/tools/tool_test_util.h"
+
+namespace {
+
+using namespace kavtooltest;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kW = 32, kH = 24, kFrames = 4;
+
+// ---- Vorn: fill blocks whose levels move from frame to frame, and one
+// 16-bit mono transform-coded sound track.
+
+kavtest::vornw::PlaneDesc plane(uint32_t w, uint32_t h, uint8_t base) {
+  kavtest::vornw::PlaneDesc p;
+  p.width = (w + 7) & ~7u;
+  p.height = (h + 7) & ~7u;
+  p.rows.assign(p.height / 8, {});
+  for (uint32_t by = 0; by < p.height / 8; ++by)
+    for (uint32_t bx = 0; bx < p.width / 8; ++bx)
+      p.rows[by].push_back(kavtest::vornw::Block::fill(static_cast<uint8_t>(base + bx * 9 + by * 5)));
+  return p;
+}
+
+Bytes vornMovie() {
+  kavtest::vornf::FileDesc d;
+  d.width = kW;
+  d.height = kH;
+  d.rateNumerator = 10;
+  d.tracks.push_back({kavtest::vornf::descriptor(11025, false, true), 5, {}});
+  kavtest::vornf::SoundTrackEncoder enc(11025, 1, 3);
+  for (uint32_t n = 0; n < kFrames; ++n) {
+    kavtest::vornw::FrameDesc f;
+    f.luma = plane(kW, kH, static_cast<uint8_t>(40 + n * 20));
+    f.chroma[0] = plane(kW / 2, kH / 2, static_cast<uint8_t>(100 + n * 7));
+    f.chroma[1] = plane(kW / 2, kH / 2, static_cast<uint8_t>(150 - n * 10));
+    kavtest::vornf::Frame fr;
+    fr.key = true;
+    fr.sound.push_back(enc.chunk(2));
+    fr.video = kavtest::vornw::writeFrame(f);
+    d.frames.push_back(fr);
+  }
+  return kavtest::vornf::writeFile(d);
+}
+
+// ---- A program with a movie after it: a minimal PE32 image whose string
+// block 1 holds "movie:" and the movie's offset.
+
+void at16(Bytes &b, size_t at, uint32_t v) {
+  if (b.size() < at + 2) b.resize(at + 2);
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void at32(Bytes &b, size_t at, uint32_t v) {
+  at16(b, at, v & 0xFFFF);
+  at16(b, at + 2, v >> 16);
+}
+
+Bytes peWithStrings(const std::u16string &text) {
+  Bytes b(0x200, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  at32(b, 0x3C, 0x40);
+  at32(b, 0x40, 0x00004550);
+  at16(b, 0x44, 0x14C);
+  at16(b, 0x46, 1);
+  at16(b, 0x54, 224);
+  const size_t opt = 0x58;
+  at16(b, opt, 0x10B);
+  at32(b, opt + 92, 16);
+  const uint32_t rsrcSize = 0x58 + static_cast<uint32_t>(text.size() * 2);
+  at32(b, opt + 96 + 16, 0x1000);
+  at32(b, opt + 96 + 20, rsrcSize);
+  const size_t sec = opt + 224;
+  const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+  for (int i = 0; i < 8; ++i) b[sec + i] = static_cast<uint8_t>(name[i]);
+  at32(b, sec + 8, rsrcSize);
+  at32(b, sec + 12, 0x1000);
+  at32(b, sec + 16, rsrcSize);
+  at32(b, sec + 20, 0x200);
+  const size_t r = 0x200;
+  at16(b, r + 14, 1);
+  at32(b, r + 16, 6);
+  at32(b, r + 20, 0x80000000u | 0x18);
+  at16(b, r + 0x18 + 14, 1);
+  at32(b, r + 0x18 + 16, 1);
+  at32(b, r + 0x18 + 20, 0x80000000u | 0x30);
+  at16(b, r + 0x30 + 14, 1);
+  at32(b, r + 0x30 + 16, 0x409);
+  at32(b, r + 0x30 + 20, 0x48);
+  at32(b, r + 0x48, 0x1000 + 0x58);
+  at32(b, r + 0x48 + 4, static_cast<uint32_t>(text.size() * 2));
+  for (size_t i = 0; i < text.size(); ++i) at16(b, r + 0x58 + 2 * i, text[i]);
+  return b;
+}
+
+std::u16string offsetText(uint32_t offset) {
+  std::string digits = std::to_string(offset);
+  digits.insert(0, 8 - digits.size(), '0');
+  std::u16string t = u"\x000emovie:";
+  for (char c : digits) t.push_back(static_cast<char16_t>(c));
+  return t;
+}
+
+Bytes exeWith(const Bytes &movie, size_t gap) {
+  const size_t programBytes = peWithStrings(offsetText(0)).size() + gap;
+  Bytes b = peWithStrings(offsetText(static_cast<uint32_t>(programBytes)));
+  b.resize(programBytes, 0xCC);
+  b.insert(b.end(), movie.begin(), movie.end());
+  return b;
+}
+
+// ---- QuickTime: raw 24-bit frames, every pixel its own colour, a fifth of
+// a second each.
+
+constexpr uint32_t kQtW = 16, kQtH = 8, kQtFrames = 3;
+
+Bytes quickTimeMovie() {
+  Bytes data;
+  for (uint32_t n = 0; n < kQtFrames; ++n)
+    for (uint32_t y = 0; y < kQtH; ++y)
+      for (uint32_t x = 0; x < kQtW; ++x) {
+        data.push_back(static_cast<uint8_t>(x * 15 + n * 40));
+        data.push_back(static_cast<uint8_t>(y * 30 + n));
+        data.push_back(static_cast<uint8_t>((x ^ y) * 16 + 7));
+      }
+  qttest::TrackSpec v{"vide"};
+  v.entries = {qttest::videoEntry("raw ", kQtW, kQtH, 24)};
+  v.times = {{kQtFrames, 120}};
+  v.chunkRuns = {{1, kQtFrames}};
+  v.uniformSize = kQtW * kQtH * 3;
+  v.sampleCount = kQtFrames;
+  v.offsets = {8};
+  v.duration = 120 * kQtFrames;
+  return qttest::movie(data, 600, 120 * kQtFrames, {v});
+}
+
+// ---- Stills through our graphics output, in true colour.
+
+std::vector<uint32_t> truePicture(uint32_t frame) {
+  std::vector<uint32_t> px(kW * kH);
+  for (uint32_t y = 0; y < kH; ++y)
+    for (uint32_t x = 0; x < kW; ++x)
+      px[y * kW + x] =
+          ((x * 8 + frame * 50) & 0xFF) << 16 | ((y * 10 + frame) & 0xFF) << 8 | ((x * y + 3 * frame) & 0xFF);
+  return px;
+}
+
+void writeStills(const std::string &name, uint32_t frames) {
+  OGFile *o = OGFileCreate(KAV_NO_WINDOW, name.c_str(), frames, 10, 1, kW, kH, kW, nullptr, OGFILE_OVERWRITE, 0);
+  ASSERT_NE(o, nullptr);
+  for (uint32_t f = 0; f < frames; ++f) OGFilePut(o, reinterpret_cast<const uint8_t *>(truePicture(f).data()), nullptr);
+  OGFileClose(o);
+}
+
+// The sound of an AVI the tool wrote: all of the source's bytes (the test
+// movies' tracks end before their pictures do), then silence padding.
+void expectSameSound(const std::vector<uint8_t> &got, const std::vector<uint8_t> &want, uint8_t silence) {
+  ASSERT_FALSE(want.empty());
+  ASSERT_GE(got.size(), want.size());
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin()));
+  for (size_t i = want.size(); i < got.size(); ++i) ASSERT_EQ(got[i], silence) << i;
+}
+
+struct Input {
+  std::string tag;
+  std::string name;
+  uint32_t frames;
+  bool sound;
+};
+
+class KavconvInputs : public ::testing::Test {
+ protected:
+  // Converts `in` into every target and compares each result with the
+  // source as our graphics input reads it.
+  void convertToEveryTarget(const Input &in) {
+    SCOPED_TRACE(in.tag);
+    const Pictures src = readPictures(in.name);
+    ASSERT_EQ(src.frames.size(), in.frames);
+    ASSERT_GT(src.width, 0u);
+    const Pictures src8 = readPictures(in.name, 1);
+    ASSERT_EQ(src8.frames.size(), in.frames);
+
+    const std::string flc = dir.file("out-" + in.tag + ".flc");
+    ToolRun r = kavconv({in.name, flc});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const Pictures gotFlc = readPictures(flc);
+    EXPECT_EQ(gotFlc.width, src8.width);
+    EXPECT_EQ(gotFlc.height, src8.height);
+    ASSERT_EQ(gotFlc.frames.size(), in.frames);
+    for (uint32_t f = 0; f < in.frames; ++f) EXPECT_EQ(gotFlc.frames[f], src8.frames[f]) << "flc frame " << f;
+
+    const std::string avi = dir.file("out-" + in.tag + ".avi");
+    r = kavconv({in.name, avi});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const Pictures gotAvi = readPictures(avi);
+    EXPECT_EQ(gotAvi.width, src.width);
+    EXPECT_EQ(gotAvi.height, src.height);
+    ASSERT_EQ(gotAvi.frames.size(), in.frames);
+    for (uint32_t f = 0; f < in.frames; ++f) EXPECT_EQ(gotAvi.frames[f], src.frames[f]) << "avi frame " << f;
+    if (in.sound) {
+      SFile *s = SFileOpen(in.name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, nullptr);
+      ASSERT_NE(s, nullptr);
+      const uint8_t silence = s->outBits == 8 ? 0x80 : 0;
+      SFileClose(s);
+      expectSameSound(readSound(avi), readSound(in.name), silence);
+    } else {
+      EXPECT_EQ(readSound(avi).size(), 0u);
+    }
+
+    r = kavconv({in.name, dir.file("out-" + in.tag + "-.png")});
+    ASSERT_EQ(r.status, 0) << r.output;
+    // A single picture keeps the name as given; a series is numbered.
+    const std::string seq = in.frames == 1 ? dir.file("out-" + in.tag + "-.png")
+                                           : dir.file("out-" + in.tag + "-?.png*0-" + std::to_string(in.frames - 1));
+    const Pictures gotPng = readPictures(seq);
+    EXPECT_EQ(gotPng.width, src.width);
+    ASSERT_EQ(gotPng.frames.size(), in.frames);
+    for (uint32_t f = 0; f < in.frames; ++f) EXPECT_EQ(gotPng.frames[f], src.frames[f]) << "png frame " << f;
+  }
+
+  kavtest::TempDir dir;
+};
+
+TEST_F(KavconvInputs, VornMovieWithSound) {
+  const std::string name = dir.file("in.vrn");
+  kavtest::writeFile(name, vornMovie());
+  const Pictures p = readPictures(name);
+  ASSERT_EQ(p.width, kW);
+  ASSERT_EQ(p.height, kH);
+  ASSERT_EQ(p.frames.size(), kFrames);
+  EXPECT_NE(p.frames[0], p.frames[1]);
+  convertToEveryTarget({"vrn", name, kFrames, true});
+}
+
+TEST_F(KavconvInputs, VornMovieInsideAProgram) {
+  const Bytes movie = vornMovie();
+  const std::string plain = dir.file("plain.vrn");
+  kavtest::writeFile(plain, movie);
+  const std::string exe = dir.file("VPLAY.EXE");
+  kavtest::writeFile(exe, exeWith(movie, 37));
+  // The program's movie reads as the movie on its own, pictures and sound.
+  const Pictures a = readPictures(plain), b = readPictures(exe);
+  ASSERT_EQ(b.frames.size(), kFrames);
+  EXPECT_EQ(a.frames, b.frames);
+  EXPECT_EQ(readSound(plain), readSound(exe));
+  convertToEveryTarget({"exe", exe, kFrames, true});
+}
+
+TEST_F(KavconvInputs, QuickTimeMovie) {
+  const std::string name = dir.file("clip.mov");
+  kavtest::writeFile(name, quickTimeMovie());
+  const Pictures p = readPictures(name);
+  ASSERT_EQ(p.width, kQtW);
+  ASSERT_EQ(p.frames.size(), kQtFrames);
+  EXPECT_EQ(p.frames[1][3 * kQtW + 2], uint32_t(2 * 15 + 40) << 16 | uint32_t(3 * 30 + 1) << 8 | ((2 ^ 3) * 16 + 7));
+  convertToEveryTarget({"mov", name, kQtFrames, false});
+}
+
+TEST_F(KavconvInputs, StillAndNumberedSequence) {
+  const std::string still = dir.file("still.bmp");
+  writeStills(still, 1);
+  const Pictures one = readPictures(still);
+  ASSERT_EQ(one.frames.size(), 1u);
+  EXPECT_EQ(one.frames[0], truePicture(0));
+  convertToEveryTarget({"bmp", still, 1, false});
+
+  writeStills(dir.file("seq.tga"), kFrames);
+  const std::string seq = dir.file("seq?.tga*0-" + std::to_string(kFrames - 1));
+  const Pictures many = readPictures(seq);
+  ASSERT_EQ(many.frames.size(), kFrames);
+  for (uint32_t f = 0; f < kFrames; ++f) EXPECT_EQ(many.frames[f], truePicture(f)) << f;
+  convertToEveryTarget({"tga", seq, kFrames, false});
+}
+
+}  // namespace
