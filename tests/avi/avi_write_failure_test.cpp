@@ -9,35 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 #include "tests/avi/avi_test_util.h"
 
 using namespace avitest;
 
+using kavtest::FileSizeLimit;
+
 namespace {
 
-// Caps the size of files this process writes; a write past the cap falls
-// short instead of raising SIGXFSZ.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous_);
-    rlimit r = previous_;
-    r.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &r);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit &) = delete;
-  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
- private:
-  rlimit previous_{};
-  void (*previousHandler_)(int) = nullptr;
-};
 
 constexpr uint32_t kWidth = 40, kHeight = 30, kFrames = 24, kSoundBytes = 588;
 

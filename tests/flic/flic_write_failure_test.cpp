@@ -12,34 +12,15 @@
 
 #include "flic/flic_test_util.h"
 #include "kavutil/flic.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 using namespace flictest;
 
+using kavtest::FileSizeLimit;
+
 namespace {
 
-// Caps the size of files this process writes; a write past the cap falls
-// short instead of raising SIGXFSZ.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous_);
-    rlimit r = previous_;
-    r.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &r);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit &) = delete;
-  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
- private:
-  rlimit previous_{};
-  void (*previousHandler_)(int) = nullptr;
-};
 
 constexpr uint32_t kW = 64, kH = 48, kFrames = 10;
 

@@ -4,6 +4,8 @@
 // the file layer sees it).
 #pragma once
 
+#include "support/file_size_limit.h"
+
 #include <csignal>
 #include <cstdint>
 #include <string>
@@ -57,27 +59,7 @@ inline std::vector<uint8_t> palette(uint32_t shift) {
   return p;
 }
 
-// While it lives, no file of this process may grow past `bytes`: writes
-// beyond fail with EFBIG, writes below still land.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous_);
-    rlimit r = previous_;
-    r.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &r);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit &) = delete;
-  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
 
- private:
-  rlimit previous_{};
-  void (*previousHandler_)(int) = nullptr;
-};
+using kavtest::FileSizeLimit;
 
 }  // namespace ogtest
