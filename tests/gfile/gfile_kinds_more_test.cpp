@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/pe_builder.h"
 #include "support/vorn_file_writer.h"
 #include "support/vorn_writer.h"
 #include "support/zanther_writer.h"
@@ -21,55 +22,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void at16(Bytes &b, size_t at, uint32_t v) {
-  if (b.size() < at + 2) b.resize(at + 2);
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void at32(Bytes &b, size_t at, uint32_t v) {
-  at16(b, at, v & 0xFFFF);
-  at16(b, at + 2, v >> 16);
-}
-
 // A minimal PE32 image whose string block 1 holds `text`: one ".rsrc"
 // section with the type 6 / name 1 / language 0x409 directory path.
-Bytes peWithStrings(const std::u16string &text) {
-  Bytes b(0x200, 0);
-  b[0] = 'M';
-  b[1] = 'Z';
-  at32(b, 0x3C, 0x40);
-  at32(b, 0x40, 0x00004550);
-  at16(b, 0x44, 0x14C);
-  at16(b, 0x46, 1);
-  at16(b, 0x54, 224);
-  const size_t opt = 0x58;
-  at16(b, opt, 0x10B);
-  at32(b, opt + 92, 16);
-  const uint32_t rsrcSize = 0x58 + static_cast<uint32_t>(text.size() * 2);
-  at32(b, opt + 96 + 16, 0x1000);
-  at32(b, opt + 96 + 20, rsrcSize);
-  const size_t sec = opt + 224;
-  const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
-  for (int i = 0; i < 8; ++i) b[sec + i] = static_cast<uint8_t>(name[i]);
-  at32(b, sec + 8, rsrcSize);
-  at32(b, sec + 12, 0x1000);
-  at32(b, sec + 16, rsrcSize);
-  at32(b, sec + 20, 0x200);
-  const size_t r = 0x200;
-  at16(b, r + 14, 1);
-  at32(b, r + 16, 6);
-  at32(b, r + 20, 0x80000000u | 0x18);
-  at16(b, r + 0x18 + 14, 1);
-  at32(b, r + 0x18 + 16, 1);
-  at32(b, r + 0x18 + 20, 0x80000000u | 0x30);
-  at16(b, r + 0x30 + 14, 1);
-  at32(b, r + 0x30 + 16, 0x409);
-  at32(b, r + 0x30 + 20, 0x48);
-  at32(b, r + 0x48, 0x1000 + 0x58);
-  at32(b, r + 0x48 + 4, static_cast<uint32_t>(text.size() * 2));
-  for (size_t i = 0; i < text.size(); ++i) at16(b, r + 0x58 + 2 * i, text[i]);
-  return b;
-}
+Bytes peWithStrings(const std::u16string &text) { return kavtest::buildPeWithStrings(text); }
 
 std::u16string offsetText(uint32_t offset) {
   std::string digits = std::to_string(offset);

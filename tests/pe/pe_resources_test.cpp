@@ -7,60 +7,17 @@
 #include <vector>
 
 #include "platform/pe/pe_resources.h"
+#include "support/pe_builder.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void put16(Bytes &b, size_t at, uint32_t v) {
-  if (b.size() < at + 2) b.resize(at + 2);
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(Bytes &b, size_t at, uint32_t v) {
-  put16(b, at, v & 0xFFFF);
-  put16(b, at + 2, v >> 16);
-}
-
-// A minimal PE32 image with one ".rsrc" section holding string block 1
-// (type 6, name 1, language 0x409) with `text` in 16-bit characters, and
-// `tail` bytes of "movie" after the section.
+// A minimal PE image holding `text` in string block 1 (by default), and
+// `tail` bytes of "movie" after it.
 Bytes buildExe(const std::u16string &text, uint32_t stringType = 6, uint32_t stringName = 1, size_t tail = 64) {
-  Bytes b(0x200, 0);
-  b[0] = 'M';
-  b[1] = 'Z';
-  put32(b, 0x3C, 0x40);
-  put32(b, 0x40, 0x00004550);
-  put16(b, 0x44, 0x14C);  // i386
-  put16(b, 0x46, 1);      // one section
-  put16(b, 0x54, 224);    // optional header size
-  const size_t opt = 0x58;
-  put16(b, opt, 0x10B);
-  put32(b, opt + 92, 16);
-  const uint32_t rsrcSize = 0x58 + static_cast<uint32_t>(text.size() * 2);
-  put32(b, opt + 96 + 16, 0x1000);
-  put32(b, opt + 96 + 20, rsrcSize);
-  const size_t sec = opt + 224;
-  const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
-  for (int i = 0; i < 8; ++i) b[sec + i] = static_cast<uint8_t>(name[i]);
-  put32(b, sec + 8, rsrcSize);
-  put32(b, sec + 12, 0x1000);
-  put32(b, sec + 16, rsrcSize);
-  put32(b, sec + 20, 0x200);
-  const size_t r = 0x200;
-  put16(b, r + 14, 1);
-  put32(b, r + 16, stringType);
-  put32(b, r + 20, 0x80000000u | 0x18);
-  put16(b, r + 0x18 + 14, 1);
-  put32(b, r + 0x18 + 16, stringName);
-  put32(b, r + 0x18 + 20, 0x80000000u | 0x30);
-  put16(b, r + 0x30 + 14, 1);
-  put32(b, r + 0x30 + 16, 0x409);
-  put32(b, r + 0x30 + 20, 0x48);
-  put32(b, r + 0x48, 0x1000 + 0x58);
-  put32(b, r + 0x48 + 4, static_cast<uint32_t>(text.size() * 2));
-  for (size_t i = 0; i < text.size(); ++i) put16(b, r + 0x58 + 2 * i, text[i]);
+  Bytes b = kavtest::buildPeWithStrings(text, stringType, stringName);
   b.resize(b.size() + tail, 0xAB);
   return b;
 }

@@ -6,6 +6,7 @@
 #include "kavutil/zanther.h"
 #include "platform/avi/avi_file.h"
 #include "quicktime/qt_builder.h"
+#include "support/pe_builder.h"
 #include "support/vorn_file_writer.h"
 #include "support/zanther_writer.h"
 #include "vornfile/movie_model.h"
@@ -152,56 +153,12 @@ Bytes quickTimeSound(uint32_t rate, uint32_t channels, const Bytes &pcm) {
   return movie(pcm, rate, frames, {s});
 }
 
-namespace {
-void put16(Bytes &b, size_t at, uint32_t v) {
-  if (b.size() < at + 2) b.resize(at + 2);
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(Bytes &b, size_t at, uint32_t v) {
-  put16(b, at, v & 0xFFFF);
-  put16(b, at + 2, v >> 16);
-}
-}  // namespace
-
 Bytes exeWithMovie(const Bytes &movieBytes) {
-  // A minimal PE32 image with one ".rsrc" section holding string block 1.
+  // A minimal PE image whose string block 1 says where the movie starts.
   const uint32_t movieAt = 0x400;
   const std::string s = "\x05Title\x0bmovie:" + std::to_string(movieAt);
   std::u16string text(s.begin(), s.end());
-  Bytes b(0x200, 0);
-  b[0] = 'M';
-  b[1] = 'Z';
-  put32(b, 0x3C, 0x40);
-  put32(b, 0x40, 0x00004550);
-  put16(b, 0x44, 0x14C);
-  put16(b, 0x46, 1);
-  put16(b, 0x54, 224);
-  const size_t opt = 0x58;
-  put16(b, opt, 0x10B);
-  put32(b, opt + 92, 16);
-  const uint32_t rsrcSize = 0x58 + static_cast<uint32_t>(text.size() * 2);
-  put32(b, opt + 96 + 16, 0x1000);
-  put32(b, opt + 96 + 20, rsrcSize);
-  const size_t sec = opt + 224;
-  std::memcpy(b.data() + sec, ".rsrc\0\0\0", 8);
-  put32(b, sec + 8, rsrcSize);
-  put32(b, sec + 12, 0x1000);
-  put32(b, sec + 16, rsrcSize);
-  put32(b, sec + 20, 0x200);
-  const size_t r = 0x200;
-  put16(b, r + 14, 1);
-  put32(b, r + 16, 6);
-  put32(b, r + 20, 0x80000000u | 0x18);
-  put16(b, r + 0x18 + 14, 1);
-  put32(b, r + 0x18 + 16, 1);
-  put32(b, r + 0x18 + 20, 0x80000000u | 0x30);
-  put16(b, r + 0x30 + 14, 1);
-  put32(b, r + 0x30 + 16, 0x409);
-  put32(b, r + 0x30 + 20, 0x48);
-  put32(b, r + 0x48, 0x1000 + 0x58);
-  put32(b, r + 0x48 + 4, static_cast<uint32_t>(text.size() * 2));
-  for (size_t i = 0; i < text.size(); ++i) put16(b, r + 0x58 + 2 * i, text[i]);
+  Bytes b = kavtest::buildPeWithStrings(text);
   b.resize(movieAt, 0xAB);
   b.insert(b.end(), movieBytes.begin(), movieBytes.end());
   return b;
