@@ -14,9 +14,9 @@ HuffCoder *openOne(uint32_t symbolCount) {
   if (!c) return nullptr;
   std::memset(c, 0, sizeof *c);
   c->symbolCount = symbolCount;
-  // One allocation: the lengths, then the 32-bit codes (kept aligned because
-  // the lengths part is a multiple of 32 bytes).
-  const uint32_t bytes = symbolCount * 5;
+  // One allocation: the lengths, then the 32-bit codes, then the 64-bit
+  // entries (kept aligned because the lengths part is a multiple of 32 bytes).
+  const uint32_t bytes = symbolCount * 13;
   auto *tables = static_cast<uint8_t *>(kavmalloc(bytes));
   if (!tables) {
     kavfree(c);
@@ -25,7 +25,32 @@ HuffCoder *openOne(uint32_t symbolCount) {
   std::memset(tables, 0, bytes);
   c->lengths = tables;
   c->codes = reinterpret_cast<uint32_t *>(tables + symbolCount);
+  c->entries = reinterpret_cast<uint64_t *>(tables + symbolCount * 5);
+  for (uint32_t &l : c->escapeLength) l = kUnusableEscape;
   return c;
+}
+
+// The value is one of the recent ones: the first position holding it whose
+// escape is shorter than the value's own code sends the escape instead.
+uint64_t escapeOr(const HuffCoder *c, uint32_t v, uint64_t entry) {
+  for (int i = 0; i < 3; ++i)
+    if (v == c->recent[i] && c->escapeLength[i] < (entry >> 32)) return c->escapeEntry[i];
+  return entry;
+}
+
+// Apart from the byte coder's path, which then stays a handful of
+// instructions without register saves.
+__attribute__((noinline)) void encodeWord(HuffCoder *c, uint32_t v) {
+  v &= 0xFFFFu;
+  uint64_t entry = c->entries[v];
+  const uint32_t r0 = c->recent[0];
+  if (v == r0 || v == c->recent[1] || v == c->recent[2]) entry = escapeOr(c, v, entry);
+  updateRecent(c, v);
+  c->symbolsCoded += 2;
+  kav::compilerBarrier();  // as in the byte coder
+  const auto length = static_cast<uint32_t>(entry >> 32);
+  c->bits += length;
+  kav::putCode(c->output, static_cast<uint32_t>(entry), length);
 }
 
 void closeOne(HuffCoder *c) {
@@ -73,6 +98,8 @@ KAV_EXPORT void KAVAPI HuffInitStats(HuffCoder *c) {
   c->hasStatistics = 0;
   std::memset(c->recent, 0, sizeof c->recent);
   std::memset(c->escapes, 0, sizeof c->escapes);
+  std::memset(c->escapeUsable, 0, sizeof c->escapeUsable);
+  for (uint32_t &l : c->escapeLength) l = kUnusableEscape;
 }
 
 KAV_EXPORT void KAVAPI HuffInitLasts(HuffCoder *c) {
@@ -103,23 +130,19 @@ KAV_EXPORT void KAVAPI HuffAddStat(HuffCoder *c, uint32_t v) {
 
 KAV_EXPORT void KAVAPI HuffEncode(HuffCoder *c, uint32_t v) {
   if (!c) return;
-  v &= c->symbolCount - 1;
-  uint32_t chosen = v;
   if (isWordCoder(c)) {
-    for (int i = 0; i < 3; ++i) {
-      if (v == c->recent[i] && c->escapeUsable[i] && c->lengths[c->escapes[i]] < c->lengths[v]) {
-        chosen = c->escapes[i];
-        break;
-      }
-    }
-    updateRecent(c, v);
-    c->symbolsCoded += 2;
-  } else {
-    c->symbolsCoded += 1;
+    encodeWord(c, v);
+    return;
   }
-  const uint32_t length = c->lengths[chosen];
+  c->symbolsCoded += 1;
+  // Kept apart from the next counter: compilers merge two neighbouring
+  // counter updates into one vector add, whose store the next call waits for
+  // far longer than for two plain ones.
+  kav::compilerBarrier();
+  const uint64_t entry = c->entries[v & 0xFFu];
+  const auto length = static_cast<uint32_t>(entry >> 32);
   c->bits += length;
-  kav::putBits(c->output, c->codes[chosen], length);
+  kav::putCode(c->output, static_cast<uint32_t>(entry), length);
 }
 
 }  // extern "C"

@@ -24,6 +24,16 @@ struct HuffCoder {
   // borrow another symbol's code.
   uint8_t escapeUsable[3];
   uint32_t symbolCount;  // 256 or 65536
+  // After HuffStartEncode: each symbol's code word in the low 32 bits and
+  // its length above, so that coding a symbol takes one load; 0 for a symbol
+  // without a code, which then writes nothing. Zeroed at every
+  // HuffStartEncode.
+  uint64_t *entries;
+  // The escapes ready to use: their entries, and their code lengths for the
+  // comparison with the value's own (256, longer than any code, while an
+  // escape is not usable).
+  uint64_t escapeEntry[3];
+  uint32_t escapeLength[3];
 };
 
 namespace kav::huff {
@@ -34,6 +44,10 @@ constexpr uint32_t kNodeBase = 0x10000;  // list entries from here on are nodes
 constexpr uint32_t kMaxLeftNodes = 65535;
 
 inline bool isWordCoder(const HuffCoder *c) { return c->lowCoder != nullptr; }
+
+constexpr uint32_t kUnusableEscape = 256;
+
+inline uint64_t makeEntry(uint32_t code, uint32_t length) { return code | (uint64_t{length} << 32); }
 
 inline void updateRecent(HuffCoder *c, uint32_t v) {
   if (v != c->recent[0]) {

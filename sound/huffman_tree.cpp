@@ -146,6 +146,7 @@ bool assignCodes(HuffCoder *c, uint32_t root, StackItem *stack) {
     if (it.id < kNodeBase) {
       c->codes[it.id] = it.code;
       c->lengths[it.id] = static_cast<uint8_t>(it.depth);
+      c->entries[it.id] = makeEntry(it.code, it.depth);
       continue;
     }
     const uint32_t k = it.id - kNodeBase;
@@ -243,6 +244,11 @@ KAV_EXPORT int32_t KAVAPI HuffStartEncode(HuffCoder *c) {
   c->symbolsCoded = 0;
   c->tooDeep = 0;
   std::memset(c->recent, 0, sizeof c->recent);
+  // Until codes are assigned no symbol writes anything, and no escape is
+  // taken (the escape counters are not symbols yet).
+  std::memset(c->entries, 0, c->symbolCount * sizeof(uint64_t));
+  for (uint32_t &l : c->escapeLength) l = kUnusableEscape;
+  std::memset(c->escapeUsable, 0, sizeof c->escapeUsable);
   if (!c->hasStatistics) {
     putBits(c, 0, 1);
     return 12;
@@ -260,6 +266,13 @@ KAV_EXPORT int32_t KAVAPI HuffStartEncode(HuffCoder *c) {
   kavfree(listMemory);
   kavfree(stack);
   if (outermost) freeWorkTables();
+  if (result >= 0 && isWordCoder(c)) {
+    for (int i = 0; i < 3; ++i) {
+      if (!c->escapeUsable[i]) continue;
+      c->escapeEntry[i] = c->entries[c->escapes[i]];
+      c->escapeLength[i] = c->lengths[c->escapes[i]];
+    }
+  }
   c->bits = 0;
   c->symbolsCoded = 0;
   return result;

@@ -20,6 +20,13 @@ constexpr uint32_t kMaxOffset = 0xFFFFFFFFu;  // positions are 32-bit
 
 bool isOpen(const KAVFile *f) { return f && f->os != KAV_INVALID_OS_FILE; }
 
+// Called whenever the mode, the buffer, its fill or the file offset change.
+void refreshBitLimit(KAVFile *f) {
+  const bool fast = f->buffer && f->mode == kModeWrite && f->fill >= 4 &&
+                    static_cast<uint64_t>(f->osPos) + f->fill <= kMaxOffset;
+  f->bitLimit = fast ? f->fill - 3 : 0;
+}
+
 uint32_t logicalPos(const KAVFile *f) {
   if (f->mode == kModeWrite && f->bufferPos <= f->fill) return f->osPos + f->bufferPos;
   // Unsigned arithmetic: osPos - fill may wrap before bufferPos is added back.
@@ -35,6 +42,7 @@ void ensureBuffer(KAVFile *f) {
     f->fill = 0;
     f->bufferPos = 0;
   }
+  refreshBitLimit(f);
 }
 
 // Forgets what the read buffer holds; the next read refills it.
@@ -47,6 +55,8 @@ void moveOsPointer(KAVFile *f, uint32_t p) {
   kav::os::seek(f->os, p);
   f->osPos = p;
   f->bitCount = 0;
+  f->bitByte = 0;
+  refreshBitLimit(f);
 }
 
 void enterReadMode(KAVFile *f) {
@@ -55,7 +65,7 @@ void enterReadMode(KAVFile *f) {
   KAVFileFlush(f, 0);
   f->mode = kModeRead;
   dropReadBuffer(f);
-  moveOsPointer(f, pos);
+  moveOsPointer(f, pos);  // also drops the bit limit
 }
 
 // An unbuffered handle switches too: it has no buffer to reset, but in read
@@ -73,10 +83,13 @@ void enterWriteMode(KAVFile *f) {
 // Offset at which the next written byte lands.
 uint32_t writeOffset(const KAVFile *f) { return f->osPos + (f->mode == kModeWrite ? f->bufferPos : 0u); }
 
-void writeOut(KAVFile *f, const void *src, uint32_t n) {
+// Returns the bytes the system took.
+uint32_t writeOut(KAVFile *f, const void *src, uint32_t n) {
   const size_t w = kav::os::write(f->os, src, n);
   if (w < n) f->writeError = 1;
   f->osPos += static_cast<uint32_t>(w);
+  refreshBitLimit(f);
+  return static_cast<uint32_t>(w);
 }
 
 void writeBuffered(KAVFile *f) {
@@ -157,6 +170,7 @@ KAVFile *create(int32_t bufferSize, const char *name, kav::os::Share share) {
   }
   f->bufferPos = 0;
   f->mode = kModeWrite;
+  refreshBitLimit(f);
   return f;
 }
 
@@ -463,10 +477,7 @@ KAV_EXPORT uint32_t KAVAPI KAVFilePutNB(KAVFile *f, const void *source, uint32_t
     if (left == 0) return count;
     writeBuffered(f);
     if (left < f->fill) continue;
-    const size_t w = kav::os::write(f->os, s + count, left);
-    if (w < left) f->writeError = 1;
-    f->osPos += static_cast<uint32_t>(w);
-    return count + static_cast<uint32_t>(w);
+    return count + writeOut(f, s + count, left);
   }
 }
 

@@ -22,8 +22,15 @@ struct KAVFile {
   uint32_t osPos;
   int64_t cachedSize;     // -1 while unknown
   uint32_t bitCount;      // 0..7 bits of bitByte already read or written
-  uint32_t bitByte;       // the partial byte, low 8 bits
+  // The partial byte, low 8 bits. While writing, the bits above bitCount are
+  // always 0, so new bits can be OR-ed in without masking.
+  uint32_t bitByte;
   uint32_t mode;          // 0 reading, 1 writing
+  // Writing only: while bufferPos is below this, a bit write may store four
+  // bytes at bufferPos and stay inside the buffer and the 32-bit offset
+  // range. 0 whenever that does not hold (reading, no buffer, near the
+  // limit), so the bit writers need one comparison to take the fast path.
+  uint32_t bitLimit;
   char name[KAV_NAME_MAX];
 };
 

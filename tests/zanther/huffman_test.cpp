@@ -224,4 +224,38 @@ TEST(Huffman, EncodingTwiceGivesIdenticalStreams) {
   }
 }
 
+// Pass 2 before the tree is written is a caller's mistake. It must stay
+// inside the coder's tables even when the escape counters of pass 1 are far
+// past the symbol range and the previous block had escapes in use (what it
+// writes then is not defined); a coder that never wrote a tree writes nothing.
+TEST(Huffman, CodingBeforeTheTreeStaysInsideTheTables) {
+  Stream s;
+  Coder c(0);
+  HuffSetOutput(c.c, s.file());
+  for (uint32_t v = 1; v < 50; ++v) HuffAddStat(c.c, v);
+  for (int i = 0; i < 100; ++i) HuffAddStat(c.c, 7);
+  ASSERT_GT(HuffStartEncode(c.c), 0);
+  ASSERT_EQ(c.c->escapeUsable[0], 1);
+
+  HuffInitStats(c.c);
+  // A hit counter just past the lengths and codes together (5 bytes per
+  // value), not only past the values.
+  for (uint32_t i = 0; i <= 65536u * 5; ++i) HuffAddStat(c.c, 7);
+  ASSERT_EQ(c.c->escapes[0], 65536u * 5);
+  HuffInitLasts(c.c);
+  for (int i = 0; i < 10; ++i) HuffEncode(c.c, 7);
+
+  KAVFileByteAlign(s.file());
+  const uint32_t before = KAVFileGetPos(s.file()) * 8;
+  Coder bytes(1);
+  HuffSetOutput(bytes.c, s.file());
+  HuffAddStat(bytes.c, 3);
+  HuffEncode(bytes.c, 3);
+  Coder words(0);
+  HuffSetOutput(words.c, s.file());
+  HuffAddStat(words.c, 300);
+  HuffEncode(words.c, 300);
+  EXPECT_EQ(s.bits().size(), before);
+}
+
 }  // namespace
