@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/support/ratio_reporter.h"
+#include "bench/support/vorn_bench_plane.h"
 #include "support/temp_dir.h"
 #include "support/vorn_file_writer.h"
 #include "support/vorn_writer.h"
@@ -31,31 +32,7 @@ using namespace kavtest;
 constexpr uint32_t kWidth = 640, kHeight = 480, kFrames = 300, kRate = 30;
 constexpr uint32_t kSoundRate = 22050;
 
-// Key frames of intra blocks every 30 frames, between them some blocks
-// refilled and the rest kept: a movie that decodes like a real one.
-vornw::PlaneDesc plane(uint32_t w, uint32_t h, bool key, uint32_t seed) {
-  using vornw::Block;
-  vornw::PlaneDesc p;
-  p.width = (w + 7) & ~7u;
-  p.height = (h + 7) & ~7u;
-  uint32_t s = seed * 2654435761u + 1;
-  auto next = [&] { return (s = s * 1103515245u + 12345u) >> 16; };
-  p.rows.assign(p.height / 8, {});
-  for (uint32_t by = 0; by < p.height / 8; ++by)
-    for (uint32_t bx = 0; bx < p.width / 8; ++bx) {
-      if (key) {
-        std::array<int32_t, 64> c{};
-        c[1] = int32_t(next() % 31) - 15;
-        c[2] = int32_t(next() % 31) - 15;
-        p.rows[by].push_back(Block::intra(int32_t(200 + next() % 1200), 2 + next() % 6, c));
-      } else if (next() % 4 == 0) {
-        p.rows[by].push_back(Block::fill(uint8_t(next())));
-      } else {
-        p.rows[by].push_back(Block::skip());
-      }
-    }
-  return p;
-}
+using kavbench::keyOrRefillPlane;
 
 TempDir &dir() {
   static TempDir d;
@@ -77,9 +54,9 @@ const std::string &movie() {
   for (uint32_t i = 0; i < kFrames; ++i) {
     vornw::FrameDesc f;
     const bool key = i % 30 == 0;
-    f.luma = plane(kWidth, kHeight, key, i);
-    f.chroma[0] = plane(kWidth / 2, kHeight / 2, key, i + 1000);
-    f.chroma[1] = plane(kWidth / 2, kHeight / 2, key, i + 2000);
+    f.luma = keyOrRefillPlane(kWidth, kHeight, key, i);
+    f.chroma[0] = keyOrRefillPlane(kWidth / 2, kHeight / 2, key, i + 1000);
+    f.chroma[1] = keyOrRefillPlane(kWidth / 2, kHeight / 2, key, i + 2000);
     vornf::Frame fr;
     fr.key = key;
     const uint64_t want = uint64_t(i + 1) * kSoundRate / kRate * 2;

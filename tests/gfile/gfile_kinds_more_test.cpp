@@ -22,26 +22,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A minimal PE32 image whose string block 1 holds `text`: one ".rsrc"
-// section with the type 6 / name 1 / language 0x409 directory path.
-Bytes peWithStrings(const std::u16string &text) { return kavtest::buildPeWithStrings(text); }
-
-std::u16string offsetText(uint32_t offset) {
-  std::string digits = std::to_string(offset);
-  digits.insert(0, 8 - digits.size(), '0');
-  std::u16string t = u"\x000emovie:";
-  for (char c : digits) t.push_back(static_cast<char16_t>(c));
-  return t;
-}
-
-// The program with the movie after it, its offset in the string table.
-Bytes exeWith(const Bytes &movie, size_t gap) {
-  const size_t programBytes = peWithStrings(offsetText(0)).size() + gap;
-  Bytes b = peWithStrings(offsetText(static_cast<uint32_t>(programBytes)));
-  b.resize(programBytes, 0xCC);
-  b.insert(b.end(), movie.begin(), movie.end());
-  return b;
-}
+using kavtest::buildExeWithMovie;
+using kavtest::buildPeWithStrings;
+using kavtest::movieOffsetText;
 
 Bytes zantherMovie(uint32_t w, uint32_t h, uint32_t frames) {
   kavtest::zantw::Movie m;
@@ -122,14 +105,14 @@ TEST(GFileExeMovie, ZantherAndVornInsideAProgramReadAsOnTheirOwn) {
   const std::string plainZ = dir.file("movie.znt");
   kavtest::writeFile(plainZ, zanther);
   const std::string exeZ = dir.file("ZPLAY.EXE");
-  kavtest::writeFile(exeZ, exeWith(zanther, 100));
+  kavtest::writeFile(exeZ, buildExeWithMovie(zanther, 100));
   expectSameFrames(plainZ, exeZ, GFILE_KIND_ZANTHER, 0);
 
   const Bytes vorn = vornMovie(32, 16, 3);
   const std::string plainV = dir.file("movie.vrn");
   kavtest::writeFile(plainV, vorn);
   const std::string exeV = dir.file("vplay.exe");
-  kavtest::writeFile(exeV, exeWith(vorn, 37));
+  kavtest::writeFile(exeV, buildExeWithMovie(vorn, 37));
   expectSameFrames(plainV, exeV, GFILE_KIND_VORN, 0);
 }
 
@@ -137,8 +120,8 @@ TEST(GFileExeMovie, ProgramsWithoutAUsableMovieDoNotOpen) {
   kavtest::TempDir dir;
   const std::string exe = dir.file("bad.exe");
   // No offset in the strings, an offset past the end, garbage at the offset.
-  const std::vector<Bytes> cases = {peWithStrings(u"\x0005hello"), peWithStrings(offsetText(5000000)),
-                                    exeWith(Bytes(300, 0x5A), 0)};
+  const std::vector<Bytes> cases = {buildPeWithStrings(u"\x0005hello"), buildPeWithStrings(movieOffsetText(5000000)),
+                                    buildExeWithMovie(Bytes(300, 0x5A), 0)};
   for (size_t i = 0; i < cases.size(); ++i) {
     kavtest::writeFile(exe, cases[i]);
     GFile *g = open(exe);
@@ -150,7 +133,7 @@ TEST(GFileExeMovie, ProgramsWithoutAUsableMovieDoNotOpen) {
     }
   }
   // A movie cut short after the program: no movie either, and no crash.
-  Bytes cut = exeWith(zantherMovie(32, 16, 4), 0);
+  Bytes cut = buildExeWithMovie(zantherMovie(32, 16, 4), 0);
   cut.resize(cut.size() - 40);
   kavtest::writeFile(exe, cut);
   if (GFile *g = open(exe)) {

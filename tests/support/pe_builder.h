@@ -58,4 +58,24 @@ inline std::vector<uint8_t> buildPeWithStrings(const std::u16string &text, uint3
   return b;
 }
 
+// The string that points the .EXE reader at a movie: "movie:" and the
+// offset in eight digits, behind its 16-bit length.
+inline std::u16string movieOffsetText(uint32_t offset) {
+  std::string digits = std::to_string(offset);
+  digits.insert(0, 8 - digits.size(), '0');
+  std::u16string t = u"\x000emovie:";
+  for (char c : digits) t.push_back(static_cast<char16_t>(c));
+  return t;
+}
+
+// A program with `movie` after it, `gap` filler bytes past the image, and
+// the movie's offset in string block 1.
+inline std::vector<uint8_t> buildExeWithMovie(const std::vector<uint8_t> &movie, size_t gap) {
+  const size_t programBytes = buildPeWithStrings(movieOffsetText(0)).size() + gap;
+  std::vector<uint8_t> b = buildPeWithStrings(movieOffsetText(static_cast<uint32_t>(programBytes)));
+  b.resize(programBytes, 0xCC);
+  b.insert(b.end(), movie.begin(), movie.end());
+  return b;
+}
+
 }  // namespace kavtest

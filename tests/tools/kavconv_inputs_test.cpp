@@ -15,6 +15,7 @@
 
 #include <kavutil/kavutil.h>
 
+#include "support/pe_builder.h"
 #include "support/temp_dir.h"
 #include "support/vorn_file_writer.h"
 #include "support/vorn_writer.h"
@@ -61,73 +62,6 @@ Bytes vornMovie() {
     d.frames.push_back(fr);
   }
   return kavtest::vornf::writeFile(d);
-}
-
-// ---- A program with a movie after it: a minimal PE32 image whose string
-// block 1 holds "movie:" and the movie's offset.
-
-void at16(Bytes &b, size_t at, uint32_t v) {
-  if (b.size() < at + 2) b.resize(at + 2);
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void at32(Bytes &b, size_t at, uint32_t v) {
-  at16(b, at, v & 0xFFFF);
-  at16(b, at + 2, v >> 16);
-}
-
-Bytes peWithStrings(const std::u16string &text) {
-  Bytes b(0x200, 0);
-  b[0] = 'M';
-  b[1] = 'Z';
-  at32(b, 0x3C, 0x40);
-  at32(b, 0x40, 0x00004550);
-  at16(b, 0x44, 0x14C);
-  at16(b, 0x46, 1);
-  at16(b, 0x54, 224);
-  const size_t opt = 0x58;
-  at16(b, opt, 0x10B);
-  at32(b, opt + 92, 16);
-  const uint32_t rsrcSize = 0x58 + static_cast<uint32_t>(text.size() * 2);
-  at32(b, opt + 96 + 16, 0x1000);
-  at32(b, opt + 96 + 20, rsrcSize);
-  const size_t sec = opt + 224;
-  const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
-  for (int i = 0; i < 8; ++i) b[sec + i] = static_cast<uint8_t>(name[i]);
-  at32(b, sec + 8, rsrcSize);
-  at32(b, sec + 12, 0x1000);
-  at32(b, sec + 16, rsrcSize);
-  at32(b, sec + 20, 0x200);
-  const size_t r = 0x200;
-  at16(b, r + 14, 1);
-  at32(b, r + 16, 6);
-  at32(b, r + 20, 0x80000000u | 0x18);
-  at16(b, r + 0x18 + 14, 1);
-  at32(b, r + 0x18 + 16, 1);
-  at32(b, r + 0x18 + 20, 0x80000000u | 0x30);
-  at16(b, r + 0x30 + 14, 1);
-  at32(b, r + 0x30 + 16, 0x409);
-  at32(b, r + 0x30 + 20, 0x48);
-  at32(b, r + 0x48, 0x1000 + 0x58);
-  at32(b, r + 0x48 + 4, static_cast<uint32_t>(text.size() * 2));
-  for (size_t i = 0; i < text.size(); ++i) at16(b, r + 0x58 + 2 * i, text[i]);
-  return b;
-}
-
-std::u16string offsetText(uint32_t offset) {
-  std::string digits = std::to_string(offset);
-  digits.insert(0, 8 - digits.size(), '0');
-  std::u16string t = u"\x000emovie:";
-  for (char c : digits) t.push_back(static_cast<char16_t>(c));
-  return t;
-}
-
-Bytes exeWith(const Bytes &movie, size_t gap) {
-  const size_t programBytes = peWithStrings(offsetText(0)).size() + gap;
-  Bytes b = peWithStrings(offsetText(static_cast<uint32_t>(programBytes)));
-  b.resize(programBytes, 0xCC);
-  b.insert(b.end(), movie.begin(), movie.end());
-  return b;
 }
 
 // ---- QuickTime: raw 24-bit frames, every pixel its own colour, a fifth of
@@ -258,7 +192,7 @@ TEST_F(KavconvInputs, VornMovieInsideAProgram) {
   const std::string plain = dir.file("plain.vrn");
   kavtest::writeFile(plain, movie);
   const std::string exe = dir.file("VPLAY.EXE");
-  kavtest::writeFile(exe, exeWith(movie, 37));
+  kavtest::writeFile(exe, kavtest::buildExeWithMovie(movie, 37));
   // The program's movie reads as the movie on its own, pictures and sound.
   const Pictures a = readPictures(plain), b = readPictures(exe);
   ASSERT_EQ(b.frames.size(), kFrames);
