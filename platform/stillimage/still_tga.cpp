@@ -2,11 +2,13 @@
 // entries), true-colour 15/16/24/32-bit, grey 8-bit, raw or run-length, any
 // of the four origins.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
 #include "platform/stillimage/still_codecs.h"
 #include "platform/stillimage/still_pixels.h"
+#include "platform/stillimage/still_tga_rle.h"
 
 namespace kav::still {
 
@@ -67,27 +69,166 @@ int parseHeader(ByteView in, TgaHeader &h) {
   return kStillOk;
 }
 
-// n copies of one pixel of 1 to 4 bytes.
-void fillPixels(uint8_t *d, const uint8_t *px, size_t bytes, size_t n) {
-  switch (bytes) {
-    case 1:
-      std::memset(d, px[0], n);
-      return;
-    case 2:
-      for (size_t i = 0; i < n; ++i, d += 2) std::memcpy(d, px, 2);
-      return;
-    case 3:
-      for (size_t i = 0; i < n; ++i, d += 3) {
-        d[0] = px[0];
-        d[1] = px[1];
-        d[2] = px[2];
+// One pixel of PB bytes repeated over three 64-bit words (24 bytes, a
+// whole number of pixels of any size), for filling runs a word at a time.
+template <size_t PB>
+struct RunPattern {
+  uint64_t w[3];
+  // px: the pixel; readable: bytes that may be read from px on (at least
+  // PB; with four, one load takes the pixel).
+  RunPattern(const uint8_t *px, size_t readable) {
+    if constexpr (std::endian::native == std::endian::little) {
+      uint64_t v;
+      if (readable >= 4) {
+        uint32_t four;
+        std::memcpy(&four, px, 4);
+        if constexpr (PB == 4) v = four;
+        else v = four & ((1u << (8 * PB)) - 1u);
+      } else {
+        v = px[0];
+        if constexpr (PB >= 2) v |= static_cast<uint64_t>(px[1]) << 8;
+        if constexpr (PB >= 3) v |= static_cast<uint64_t>(px[2]) << 16;
       }
-      return;
-    default:
-      for (size_t i = 0; i < n; ++i, d += 4) std::memcpy(d, px, 4);
-      return;
+      if constexpr (PB == 1) {
+        w[0] = w[1] = w[2] = v * 0x0101010101010101ull;
+      } else if constexpr (PB == 2) {
+        w[0] = w[1] = w[2] = v * 0x0001000100010001ull;
+      } else if constexpr (PB == 3) {
+        w[0] = v | (v << 24) | (v << 48);
+        w[1] = (w[0] << 8) | (v >> 16);
+        w[2] = (w[1] << 8) | ((v >> 8) & 0xFF);
+      } else {
+        w[0] = w[1] = w[2] = v | (v << 32);
+      }
+    } else {
+      uint8_t t[24];
+      for (size_t i = 0; i < sizeof t; ++i) t[i] = px[i % PB];
+      std::memcpy(w, t, sizeof t);
+    }
   }
-}
+  // Room fillOver needs for bytes.
+  static size_t overRoom(size_t bytes) { return bytes < 24 ? 24 : bytes + 23; }
+  // bytes (whole pixels) from d on, 24 at a time (short runs, the common
+  // ones, take no branch on their length), so up to 23 bytes past the end
+  // are overwritten: the caller has that room.
+  void fillOver(uint8_t *d, size_t bytes) const {
+    // Word by word: the words are in registers, and a wider load of them
+    // would wait on the stores that made them. The shortest runs, by far
+    // the commonest, take one word.
+    const uint64_t a = w[0], b = w[1], c = w[2];
+    std::memcpy(d, &a, 8);
+    if (bytes <= 8) return;
+    std::memcpy(d + 8, &b, 8);
+    std::memcpy(d + 16, &c, 8);
+    for (size_t k = 24; k < bytes; k += 24) {
+      std::memcpy(d + k, &a, 8);
+      std::memcpy(d + k + 8, &b, 8);
+      std::memcpy(d + k + 16, &c, 8);
+    }
+  }
+  // Exactly bytes from d on.
+  void fill(uint8_t *d, size_t bytes) const {
+    uint8_t t[24];
+    std::memcpy(t, w, sizeof t);
+    size_t k = 0;
+    for (; k + 24 <= bytes; k += 24) std::memcpy(d + k, t, 24);
+    std::memcpy(d + k, t, bytes - k);
+  }
+};
+
+// The pixel data after the header and map: raw rows, or run-length
+// packets, which may run on from one row into the next.
+class RlePackets {
+ public:
+  RlePackets(const uint8_t *src, size_t size) : src_(src), avail_(size) {}
+
+  bool raw(uint8_t *d, size_t rowBytes) {
+    if (avail_ - at_ < rowBytes) return false;
+    std::memcpy(d, src_ + at_, rowBytes);
+    at_ += rowBytes;
+    return true;
+  }
+
+  // Raw packets are copied in groups of this many bytes.
+  static constexpr size_t kBlind = 64;
+  // Bytes a raw packet of bytes reads and writes in the bulk path.
+  static size_t copyRoom(size_t bytes) { return bytes < kBlind ? kBlind : bytes + kBlind - 1; }
+
+  // Fills one row of rowBytes (whole pixels of PB bytes). Packets that fit
+  // the row and the input with room to spare are written in whole words or
+  // 16-byte blocks; the last ones of a row, and those the input ends
+  // within, byte exactly.
+  template <size_t PB>
+  bool row(uint8_t *d, size_t rowBytes) {
+    size_t filled = 0;
+    if (runLeft_) {
+      const size_t n = std::min<size_t>(runLeft_, rowBytes / PB);
+      RunPattern<PB>(runPixel_, sizeof runPixel_).fill(d, n * PB);
+      filled = n * PB;
+      runLeft_ -= static_cast<unsigned>(n);
+    } else if (rawLeft_) {
+      const size_t n = std::min<size_t>(rawLeft_, rowBytes / PB);
+      if (avail_ - at_ < n * PB) return false;
+      std::memcpy(d, src_ + at_, n * PB);
+      at_ += n * PB;
+      filled = n * PB;
+      rawLeft_ -= static_cast<unsigned>(n);
+    }
+    const uint8_t *s = src_;
+    size_t at = at_;
+    const size_t avail = avail_;
+    while (filled < rowBytes) {
+      if (at >= avail) return false;
+      const uint8_t packet = s[at];
+      const size_t count = (packet & 0x7Fu) + 1u;
+      const size_t bytes = count * PB;
+      const size_t room = rowBytes - filled;
+      uint8_t *o = d + filled;
+      const bool isRun = (packet & 0x80) != 0;
+      ++at;
+      if (isRun) {
+        if (avail - at < PB) return false;
+        const RunPattern<PB> pattern(s + at, avail - at);
+        if (RunPattern<PB>::overRoom(bytes) <= room) {
+          pattern.fillOver(o, bytes);
+          filled += bytes;
+        } else {
+          const size_t n = std::min(count, room / PB);
+          pattern.fill(o, n * PB);
+          filled += n * PB;
+          runLeft_ = static_cast<unsigned>(count - n);
+          std::memcpy(runPixel_, s + at, PB);
+        }
+        at += PB;
+      } else if (copyRoom(bytes) <= room && copyRoom(bytes) <= avail - at) {
+        // Whole groups of blocks: one whatever the packet holds (most
+        // fit), so short packets take no branch on their length.
+        size_t k = 0;
+        do {
+          for (size_t j = 0; j < kBlind; j += 16) std::memcpy(o + k + j, s + at + k + j, 16);
+          k += kBlind;
+        } while (k < bytes);
+        at += bytes;
+        filled += bytes;
+      } else {
+        const size_t n = std::min(count, room / PB);
+        if (avail - at < n * PB) return false;
+        std::memcpy(o, s + at, n * PB);
+        at += n * PB;
+        filled += n * PB;
+        rawLeft_ = static_cast<unsigned>(count - n);
+      }
+    }
+    at_ = at;
+    return true;
+  }
+
+ private:
+  const uint8_t *src_;
+  size_t avail_, at_ = 0;
+  unsigned runLeft_ = 0, rawLeft_ = 0;
+  uint8_t runPixel_[4] = {};
+};
 
 int bitsOf(const TgaHeader &h) { return h.depth == 15 ? 16 : h.depth; }
 
@@ -166,50 +307,18 @@ int tgaDecode(ByteView in, StillImage *image) {
   } catch (const std::bad_alloc &) {
     return kStillNoMemory;
   }
-  const uint8_t *src = p + pos;
-  const size_t avail = in.size - pos;
-  size_t at = 0;
-  // Run-length packets may cross from one row into the next.
-  unsigned runLeft = 0, rawLeft = 0;
-  uint8_t runPixel[4] = {};
+  RlePackets packets{p + pos, in.size - pos};
   for (int32_t fileRow = 0; fileRow < hh; ++fileRow) {
     const int32_t y = h.topDown ? fileRow : hh - 1 - fileRow;
     uint8_t *dst = sink.row(y);
     uint8_t *rowData = h.rightToLeft ? line.data() : dst;
-    if (!h.rle) {
-      if (avail - at < rowBytes) return kStillTruncated;
-      std::memcpy(rowData, src + at, rowBytes);
-      at += rowBytes;
-    } else {
-      size_t filled = 0;
-      while (filled < rowBytes) {
-        if (runLeft) {
-          const size_t n = std::min<size_t>(runLeft, (rowBytes - filled) / pixelBytes);
-          fillPixels(rowData + filled, runPixel, pixelBytes, n);
-          filled += n * pixelBytes;
-          runLeft -= static_cast<unsigned>(n);
-        } else if (rawLeft) {
-          const size_t n = std::min<size_t>(rawLeft, (rowBytes - filled) / pixelBytes);
-          if (avail - at < n * pixelBytes) return kStillTruncated;
-          std::memcpy(rowData + filled, src + at, n * pixelBytes);
-          at += n * pixelBytes;
-          filled += n * pixelBytes;
-          rawLeft -= static_cast<unsigned>(n);
-        } else {
-          if (at >= avail) return kStillTruncated;
-          const uint8_t packet = src[at++];
-          const unsigned count = (packet & 0x7Fu) + 1u;
-          if (packet & 0x80) {
-            if (avail - at < pixelBytes) return kStillTruncated;
-            std::memcpy(runPixel, src + at, pixelBytes);
-            at += pixelBytes;
-            runLeft = count;
-          } else {
-            rawLeft = count;
-          }
-        }
-      }
-    }
+    bool ok;
+    if (!h.rle) ok = packets.raw(rowData, rowBytes);
+    else if (pixelBytes == 1) ok = packets.row<1>(rowData, rowBytes);
+    else if (pixelBytes == 2) ok = packets.row<2>(rowData, rowBytes);
+    else if (pixelBytes == 3) ok = packets.row<3>(rowData, rowBytes);
+    else ok = packets.row<4>(rowData, rowBytes);
+    if (!ok) return kStillTruncated;
     if (h.rightToLeft) {
       for (int32_t i = 0; i < w; ++i)
         std::memcpy(dst + static_cast<size_t>(i) * pixelBytes, line.data() + static_cast<size_t>(w - 1 - i) * pixelBytes,
@@ -220,37 +329,6 @@ int tgaDecode(ByteView in, StillImage *image) {
   sink.finish(true);
   return kStillOk;
 }
-
-namespace {
-
-// Run-length packets within one row: repeats of 2 or more become run
-// packets, everything else raw packets.
-template <size_t px>
-void rleRow(const uint8_t *s, int32_t w, ByteSink &out) {
-  int32_t i = 0;
-  auto same = [&](int32_t a, int32_t b) {
-    const uint8_t *x = s + a * px, *y = s + b * px;
-    if constexpr (px == 1) return x[0] == y[0];
-    else return x[0] == y[0] && x[1] == y[1] && x[2] == y[2];
-  };
-  while (i < w) {
-    int32_t run = 1;
-    while (i + run < w && run < 128 && same(i, i + run)) ++run;
-    if (run >= 2) {
-      out.push_back(static_cast<uint8_t>(0x80 | (run - 1)));
-      out.insert(out.end(), s + i * px, s + (i + 1) * px);
-      i += run;
-      continue;
-    }
-    int32_t raw = 1;
-    while (i + raw < w && raw < 128 && !(i + raw + 1 < w && same(i + raw, i + raw + 1))) ++raw;
-    out.push_back(static_cast<uint8_t>(raw - 1));
-    out.insert(out.end(), s + i * px, s + (i + raw) * px);
-    i += raw;
-  }
-}
-
-}  // namespace
 
 // Option 1 writes run-length packets, option 0 raw rows. Paletted
 // descriptors become 8-bit colour-mapped files (24-bit map entries), the
@@ -264,7 +342,12 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
   const bool rle = option == 1;
   const size_t px = paletted ? 1 : 3;
   const uint32_t colours = paletted ? 256 : 0;
-  out.reserve(kHeaderBytes + colours * 3 + static_cast<size_t>(w) * h * px + 26);
+  const size_t rowWorst = rle ? tgarle::rowWorstBytes(w, px) : static_cast<size_t>(w) * px;
+  try {
+    out.reserve(out.size() + kHeaderBytes + colours * 3 + rowWorst * static_cast<size_t>(h) + tgarle::kRowSlack + 26);
+  } catch (const std::bad_alloc &) {
+    return kStillNoMemory;
+  }
   out.push_back(0);
   out.push_back(paletted ? 1 : 0);
   out.push_back(static_cast<uint8_t>((paletted ? 1 : 2) + (rle ? 8 : 0)));
@@ -278,11 +361,31 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
   out.push_back(paletted ? 8 : 24);
   out.push_back(0);
   for (uint32_t i = 0; i < colours; ++i) out.insert(out.end(), image.palette[i], image.palette[i] + 3);
-  for (int32_t y = h - 1; y >= 0; --y) {
-    const uint8_t *s = rows.row(y);
-    if (rle && px == 1) rleRow<1>(s, w, out);
-    else if (rle) rleRow<3>(s, w, out);
-    else out.insert(out.end(), s, s + static_cast<size_t>(w) * px);
+  if (rle) {
+    // Each row's packets go straight into the output, which is grown
+    // before each row to room for that row's worst case (so what the
+    // growing clears is no more than the rows really take) and trimmed to
+    // what was used at the end.
+    const bool simd = tgarle::useSimd();
+    std::vector<uint64_t> map;
+    try {
+      map.resize(tgarle::equalMapWords(w));
+    } catch (const std::bad_alloc &) {
+      return kStillNoMemory;
+    }
+    size_t used = out.size();
+    for (int32_t y = h - 1; y >= 0; --y) {
+      const uint8_t *s = rows.row(y);
+      out.resize(used + rowWorst + tgarle::kRowSlack);
+      tgarle::equalMap(s, w, px, map.data(), simd);
+      used += tgarle::writeRow(s, w, px, map.data(), out.data() + used);
+    }
+    out.resize(used);
+  } else {
+    for (int32_t y = h - 1; y >= 0; --y) {
+      const uint8_t *s = rows.row(y);
+      out.insert(out.end(), s, s + static_cast<size_t>(w) * px);
+    }
   }
   // The TGA 2.0 footer (no extension or developer area).
   for (int i = 0; i < 8; ++i) out.push_back(0);
