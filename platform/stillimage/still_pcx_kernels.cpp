@@ -109,7 +109,7 @@ const PcxKernels kPortable = {expandLinePortable, packLinePortable, planesToBgrP
 const PcxKernels &pcxPortableKernels() { return kPortable; }
 
 const PcxKernels &pcxKernels() {
-  static const PcxKernels *const vector = pcxSsse3Kernels();
+  static const PcxKernels *const vector = pcxAvx2Kernels() ? pcxAvx2Kernels() : pcxSsse3Kernels();
   if (vector && !kav::os::simdDisabled()) return *vector;
   return kPortable;
 }

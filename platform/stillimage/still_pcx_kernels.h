@@ -1,7 +1,7 @@
 // The PCX codec's hot loops: run-length expansion and packing of one plane
 // line, and the split between B, G, R pixels and R, G, B plane lines. Each
-// has a portable version (the reference) and, on x86, an SSSE3 one that
-// must give the same bytes; pcxKernels() picks one for the processor.
+// has a portable version (the reference) and, on x86, SSSE3 and AVX2 ones
+// that must give the same bytes; pcxKernels() picks one for the processor.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +31,10 @@ struct PcxKernels {
 const PcxKernels &pcxPortableKernels();
 // Null when the processor (or the build) has no SSSE3.
 const PcxKernels *pcxSsse3Kernels();
-// The vector set unless KAV_NO_SIMD rules it out or the processor lacks it.
+// Null when the processor (or the build) has no AVX2; members without an
+// AVX2 version are the SSSE3 ones.
+const PcxKernels *pcxAvx2Kernels();
+// The widest vector set unless KAV_NO_SIMD rules it out or the processor lacks it.
 const PcxKernels &pcxKernels();
 
 }  // namespace kav::still

@@ -9,6 +9,7 @@
 #include "platform/stillimage/still_codecs.h"
 #include "platform/stillimage/still_pixels.h"
 #include "platform/stillimage/still_tga_rle.h"
+#include "platform/stillimage/still_tga_unpack.h"
 
 namespace kav::still {
 
@@ -140,7 +141,8 @@ struct RunPattern {
 // packets, which may run on from one row into the next.
 class RlePackets {
  public:
-  RlePackets(const uint8_t *src, size_t size) : src_(src), avail_(size) {}
+  // avx2: 24-bit rows may take the AVX2 bulk path.
+  RlePackets(const uint8_t *src, size_t size, bool avx2) : src_(src), avail_(size), avx2_(avx2) {}
 
   bool raw(uint8_t *d, size_t rowBytes) {
     if (avail_ - at_ < rowBytes) return false;
@@ -177,6 +179,10 @@ class RlePackets {
     const uint8_t *s = src_;
     size_t at = at_;
     const size_t avail = avail_;
+    // The bulk of a 24-bit row in vector registers; the loop below takes
+    // the packets it leaves (near the row's end and the input's).
+    if constexpr (PB == 3)
+      if (avx2_) filled = tgaunpack::unpack24Avx2(s, avail, at, d, filled, rowBytes);
     while (filled < rowBytes) {
       if (at >= avail) return false;
       const uint8_t packet = s[at];
@@ -227,6 +233,7 @@ class RlePackets {
   const uint8_t *src_;
   size_t avail_, at_ = 0;
   unsigned runLeft_ = 0, rawLeft_ = 0;
+  bool avx2_;
   uint8_t runPixel_[4] = {};
 };
 
@@ -307,7 +314,7 @@ int tgaDecode(ByteView in, StillImage *image) {
   } catch (const std::bad_alloc &) {
     return kStillNoMemory;
   }
-  RlePackets packets{p + pos, in.size - pos};
+  RlePackets packets{p + pos, in.size - pos, h.rle && pixelBytes == 3 && tgaunpack::useAvx2()};
   for (int32_t fileRow = 0; fileRow < hh; ++fileRow) {
     const int32_t y = h.topDown ? fileRow : hh - 1 - fileRow;
     uint8_t *dst = sink.row(y);
@@ -367,6 +374,7 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
     // growing clears is no more than the rows really take) and trimmed to
     // what was used at the end.
     const bool simd = tgarle::useSimd();
+    const bool avx2 = simd && tgarle::avx2Usable();
     std::vector<uint64_t> map;
     try {
       map.resize(tgarle::equalMapWords(w));
@@ -377,8 +385,13 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
     for (int32_t y = h - 1; y >= 0; --y) {
       const uint8_t *s = rows.row(y);
       out.resize(used + rowWorst + tgarle::kRowSlack);
-      tgarle::equalMap(s, w, px, map.data(), simd);
-      used += tgarle::writeRow(s, w, px, map.data(), out.data() + used);
+      if (avx2) {
+        tgarle::equalMapAvx2(s, w, px, map.data());
+        used += tgarle::writeRowAvx2(s, w, px, map.data(), out.data() + used);
+      } else {
+        tgarle::equalMap(s, w, px, map.data(), simd);
+        used += tgarle::writeRow(s, w, px, map.data(), out.data() + used);
+      }
     }
     out.resize(used);
   } else {

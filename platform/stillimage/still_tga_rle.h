@@ -22,6 +22,13 @@ void equalMapSse2(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
 bool useSimd();
 void equalMap(const uint8_t *row, int32_t width, size_t px, uint64_t *map, bool simd);
 
+// AVX2 versions of the map and of writeRow below (same results; elsewhere
+// than x86 they are the portable ones). avx2Usable(): the processor has
+// AVX2 and the vector paths are not ruled out (probe once per picture).
+bool avx2Usable();
+void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
+size_t writeRowAvx2(const uint8_t *row, int32_t width, size_t px, const uint64_t *map, uint8_t *out);
+
 // Most bytes one row can take: one header per pixel at worst.
 inline size_t rowWorstBytes(int32_t width, size_t px) { return static_cast<size_t>(width) * (px + 1); }
 // Slack past rowWorstBytes that writeRow may scribble on (bulk stores).

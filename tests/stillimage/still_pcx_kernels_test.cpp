@@ -15,8 +15,15 @@ namespace {
 using kav::still::PcxKernels;
 using kav::still::PcxRunCarry;
 
-const PcxKernels *vectorKernels() { return kav::still::pcxSsse3Kernels(); }
 const PcxKernels &portable() { return kav::still::pcxPortableKernels(); }
+
+// Each vector set in turn (null where the processor lacks it).
+class PcxVectorKernels : public ::testing::TestWithParam<int> {
+ protected:
+  const PcxKernels *vectorKernels() const {
+    return GetParam() == 0 ? kav::still::pcxSsse3Kernels() : kav::still::pcxAvx2Kernels();
+  }
+};
 
 // Lines of the kinds that stress the coder: noise, a few values (many short
 // runs, some high), long flat stretches around the 63-byte run limit, and
@@ -47,9 +54,9 @@ std::vector<uint8_t> makeLine(std::mt19937 &rng, int kind, size_t n) {
   return v;
 }
 
-TEST(PcxKernels, PackingMatchesPortableAndExpandsBack) {
+TEST_P(PcxVectorKernels, PackingMatchesPortableAndExpandsBack) {
   const PcxKernels *vec = vectorKernels();
-  if (!vec) GTEST_SKIP() << "no SSSE3";
+  if (!vec) GTEST_SKIP() << "not on this processor";
   std::mt19937 rng(7);
   for (int trial = 0; trial < 3000; ++trial) {
     const int kind = trial % 4;
@@ -74,12 +81,35 @@ TEST(PcxKernels, PackingMatchesPortableAndExpandsBack) {
   }
 }
 
+// Long lines: flat ones whose runs split into many 63-byte tokens, flat
+// stretches with noise between them, and widths either side of the longest
+// line the bit-map walk takes.
+TEST_P(PcxVectorKernels, LongLinesMatchPortable) {
+  const PcxKernels *vec = vectorKernels();
+  if (!vec) GTEST_SKIP() << "not on this processor";
+  std::mt19937 rng(5);
+  for (const size_t n : {1008u, 1070u, 1071u, 1135u, 2500u, 4095u, 4096u, 4097u, 6000u}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      std::vector<uint8_t> line(n, kind == 1 ? 0xD5 : 0x20);
+      if (kind == 2)
+        for (size_t i = 0; i < n; i += 1 + rng() % 300)
+          for (size_t k = i; k < std::min(n, i + rng() % 20); ++k) line[k] = static_cast<uint8_t>(rng());
+      std::vector<uint8_t> a(2 * n), b(2 * n);
+      const size_t na = portable().packLine(line.data(), n, a.data());
+      const size_t nb = vec->packLine(line.data(), n, b.data());
+      ASSERT_EQ(na, nb) << "kind " << kind << " n " << n;
+      ASSERT_TRUE(std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(na), b.begin()))
+          << "kind " << kind << " n " << n;
+    }
+  }
+}
+
 // Arbitrary coded bytes (any count, zero counts, runs over line ends, data
 // ending anywhere) decoded as a sequence of lines: both expanders must give
 // the same lines and fail at the same line.
-TEST(PcxKernels, ExpansionMatchesPortableOnAnyData) {
+TEST_P(PcxVectorKernels, ExpansionMatchesPortableOnAnyData) {
   const PcxKernels *vec = vectorKernels();
-  if (!vec) GTEST_SKIP() << "no SSSE3";
+  if (!vec) GTEST_SKIP() << "not on this processor";
   std::mt19937 rng(11);
   for (int trial = 0; trial < 3000; ++trial) {
     const size_t size = rng() % 600;
@@ -105,9 +135,9 @@ TEST(PcxKernels, ExpansionMatchesPortableOnAnyData) {
   }
 }
 
-TEST(PcxKernels, PlaneSplitMatchesPortable) {
+TEST_P(PcxVectorKernels, PlaneSplitMatchesPortable) {
   const PcxKernels *vec = vectorKernels();
-  if (!vec) GTEST_SKIP() << "no SSSE3";
+  if (!vec) GTEST_SKIP() << "not on this processor";
   std::mt19937 rng(3);
   for (size_t w = 0; w < 120; ++w) {
     std::vector<uint8_t> bgr(3 * w);
@@ -124,5 +154,8 @@ TEST(PcxKernels, PlaneSplitMatchesPortable) {
     ASSERT_EQ(back, bgr) << "width " << w;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sets, PcxVectorKernels, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int> &i) { return i.param == 0 ? "Ssse3" : "Avx2"; });
 
 }  // namespace

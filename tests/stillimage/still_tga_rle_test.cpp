@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/stillimage/still_tga_rle.h"
+#include "platform/stillimage/still_tga_unpack.h"
 #include "stillimage/still_test_util.h"
 
 using namespace kav::still;
@@ -67,6 +68,17 @@ std::vector<Bytes> testRows(int32_t w, size_t px, std::mt19937 &rng) {
     x += len;
   }
   rows.push_back(blocks);
+  // Repeats just past the packet limit (one pixel left over, which joins
+  // the raw pixels after it) next to short repeats and lone pixels.
+  Bytes limits(n);
+  const int32_t lengths[] = {129, 1, 1, 2, 257, 3, 130, 128, 1, 129, 129, 2, 385, 1, 1, 1};
+  for (int32_t x = 0, t = 0; x < w; ++t) {
+    const int32_t len = lengths[t % 16];
+    for (int32_t k = x; k < std::min(w, x + len); ++k)
+      for (size_t c = 0; c < px; ++c) limits[k * px + c] = static_cast<uint8_t>(t * 7 + c);
+    x += len;
+  }
+  rows.push_back(limits);
   return rows;
 }
 
@@ -88,6 +100,11 @@ TEST(TgaRle, NeighbourMapVersionsAgreeWithTheDefinition) {
         tgarle::equalMapSse2(row.data(), w, px, sse2.data());
         ASSERT_EQ(sse2, expect) << "px " << px << " width " << w;
 #endif
+        if (tgarle::avx2Usable()) {
+          std::vector<uint64_t> avx2(words, ~0ull);
+          tgarle::equalMapAvx2(row.data(), w, px, avx2.data());
+          ASSERT_EQ(avx2, expect) << "avx2 px " << px << " width " << w;
+        }
       }
 }
 
@@ -105,6 +122,11 @@ TEST(TgaRle, PacketWriterMatchesThePlainCoder) {
         ASSERT_LE(used, tgarle::rowWorstBytes(w, px));
         out.resize(used);
         ASSERT_EQ(out, referenceRow(row.data(), w, px)) << "px " << px << " width " << w;
+        if (tgarle::avx2Usable()) {
+          Bytes fast(tgarle::rowWorstBytes(w, px) + tgarle::kRowSlack);
+          fast.resize(tgarle::writeRowAvx2(row.data(), w, px, map.data(), fast.data()));
+          ASSERT_EQ(fast, out) << "avx2 px " << px << " width " << w;
+        }
       }
 }
 
@@ -241,6 +263,82 @@ TEST(TgaRle, DecoderFailsCleanlyWhereverTheFileEnds) {
       const int r = tgaDecode(stilltest::view(prefix), &im.img);
       ASSERT_EQ(r, whole ? kStillOk : kStillTruncated) << "size " << size;
       if (whole) expectPicture(im, pixels, w, h, depth, true);
+    }
+  }
+}
+
+// Runs f with the vector paths ruled out, restoring KAV_NO_SIMD after.
+template <typename F>
+void withoutSimd(F f) {
+  const char *was = std::getenv("KAV_NO_SIMD");
+  const std::string saved = was ? was : "";
+  setenv("KAV_NO_SIMD", "1", 1);
+  f();
+  if (was) setenv("KAV_NO_SIMD", saved.c_str(), 1);
+  else unsetenv("KAV_NO_SIMD");
+}
+
+// The 24-bit bulk unpacker alone: over exact-sized input and row copies
+// (so the sanitizer build sees any stray access) it gives what the plain
+// reader gives for the packets it takes, and stops on a packet boundary.
+TEST(TgaRle, BulkUnpackerTakesWholePacketsInBounds) {
+  if (!tgaunpack::useAvx2()) GTEST_SKIP() << "no AVX2 here, or vector paths ruled out";
+  std::mt19937 rng(17);
+  for (int32_t w : {1, 5, 42, 43, 60, 130, 640}) {
+    const RleFile f = randomRle(10, w, 4, 24, 0x20, rng);
+    for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, size_t{17}, size_t{100}, size_t{400}}) {
+      if (cut > f.file.size() - 18) continue;
+      const Bytes src(f.file.begin() + 18, f.file.end() - static_cast<std::ptrdiff_t>(cut));
+      const size_t rowBytes = static_cast<size_t>(w) * 3;
+      for (size_t start : {size_t{0}, size_t{3}}) {
+        if (start > rowBytes) continue;
+        Bytes row(rowBytes, 0xEE);
+        size_t at = 0;
+        const size_t filled = tgaunpack::unpack24Avx2(src.data(), src.size(), at, row.data(), start, rowBytes);
+        ASSERT_LE(filled, rowBytes);
+        ASSERT_LE(at, src.size());
+        // Replay the packets it took with the plain rules.
+        Bytes expect(rowBytes, 0xEE);
+        size_t pos = 0, out = start;
+        while (pos < at) {
+          const uint8_t head = src[pos++];
+          const size_t count = (head & 0x7Fu) + 1u;
+          for (size_t k = 0; k < count; ++k) {
+            const size_t from = (head & 0x80) ? pos : pos + 3 * k;
+            ASSERT_LE(out + 3, rowBytes);
+            std::memcpy(&expect[out], &src[from], 3);
+            out += 3;
+          }
+          pos += (head & 0x80) ? 3 : 3 * count;
+        }
+        ASSERT_EQ(pos, at) << "width " << w;
+        ASSERT_EQ(out, filled) << "width " << w;
+        ASSERT_TRUE(std::equal(row.begin() + static_cast<std::ptrdiff_t>(start),
+                               row.begin() + static_cast<std::ptrdiff_t>(filled),
+                               expect.begin() + static_cast<std::ptrdiff_t>(start)))
+            << "width " << w;
+      }
+    }
+  }
+}
+
+// Whole files, complete and cut short anywhere: the same result code and
+// the same picture with the vector paths and without.
+TEST(TgaRle, DecoderIsTheSameWithVectorPathsRuledOut) {
+  std::mt19937 rng(19);
+  for (int32_t w : {45, 200, 641}) {
+    const RleFile f = randomRle(10, w, 3, 24, 0x00, rng);
+    const size_t step = std::max<size_t>(1, f.file.size() / 97);
+    for (size_t size = 18; size <= f.file.size(); size += step) {
+      const Bytes prefix(f.file.begin(), f.file.begin() + static_cast<std::ptrdiff_t>(size));
+      Image fast, plain;
+      const int rFast = tgaDecode(stilltest::view(prefix), &fast.img);
+      int rPlain = 0;
+      withoutSimd([&] { rPlain = tgaDecode(stilltest::view(prefix), &plain.img); });
+      ASSERT_EQ(rFast, rPlain) << "size " << size;
+      if (rFast != kStillOk) continue;
+      for (int32_t y = 0; y < 3; ++y)
+        ASSERT_EQ(std::memcmp(fast.row(y), plain.row(y), static_cast<size_t>(w) * 3), 0) << "size " << size;
     }
   }
 }

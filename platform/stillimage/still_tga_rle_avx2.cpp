@@ -1,0 +1,246 @@
+// AVX2 versions of the TGA run-length encoder's row kernel: the neighbour
+// map (eight 3-byte or 32 one-byte pixels a step), and a packet writer that
+// finds all packet boundaries from the map at once and copies in 32-byte
+// blocks. Same results as the portable ones, bit for bit and byte for byte.
+#include "platform/stillimage/still_tga_rle.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include "platform/os_cpu.h"
+
+#define KAV_TARGET_AVX2 __attribute__((target("avx2,bmi")))
+
+namespace kav::still::tgarle {
+
+bool avx2Usable() { return !kav::os::simdDisabled() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi"); }
+
+namespace {
+
+inline bool samePixel(const uint8_t *a, size_t px) {
+  return px == 1 ? a[0] == a[1] : a[0] == a[3] && a[1] == a[4] && a[2] == a[5];
+}
+
+}  // namespace
+
+// Eight pixels a step: each half of a register takes four pixels and the
+// one after them from a 16-byte load, widened to one 32-bit slot each, so a
+// 32-bit compare of the pixels against their right-hand neighbours gives
+// one bit a pixel. One-byte pixels: 32 bytes against the bytes one on.
+KAV_TARGET_AVX2 void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
+  std::memset(map, 0, equalMapWords(width) * sizeof(uint64_t));
+  const auto w = static_cast<size_t>(width);
+  size_t k = 0;
+  // Each word is gathered in a register and stored once, so the steps do
+  // not wait on each other's stores.
+  uint64_t word = 0;
+  if (px == 1) {
+    // Loads reach pixel k + 32, the last one compared.
+    for (; k + 33 <= w; k += 32) {
+      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + k));
+      const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + k + 1));
+      const auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+      word |= static_cast<uint64_t>(bits) << (k & 63);
+      if ((k & 63) == 32) {
+        map[k >> 6] = word;
+        word = 0;
+      }
+    }
+  } else {
+    const __m256i self = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i next = _mm256_setr_epi8(3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 12, 13, 14, -1,  //
+                                          3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 12, 13, 14, -1);
+    // The second half's load ends at byte 3 k + 28, so pixel k + 9 must
+    // start in the row (k + 8 is the last one compared).
+    for (; k + 10 <= w; k += 8) {
+      const uint8_t *b = row + 3 * k;
+      const __m256i v = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 12)), 1);
+      const __m256i eq = _mm256_cmpeq_epi32(_mm256_shuffle_epi8(v, self), _mm256_shuffle_epi8(v, next));
+      const auto bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(eq)));
+      word |= static_cast<uint64_t>(bits) << (k & 63);
+      if ((k & 63) == 56) {
+        map[k >> 6] = word;
+        word = 0;
+      }
+    }
+  }
+  // The word k is in (the spare word after the row's at most).
+  map[k >> 6] = word;
+  for (; k + 1 < w; ++k)
+    if (samePixel(row + k * px, px)) map[k >> 6] |= 1ull << (k & 63);
+}
+
+namespace {
+
+KAV_TARGET_AVX2 inline void copy32(uint8_t *o, const uint8_t *s) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s)));
+}
+
+// Bytes every packet copies whatever it holds (a run only needs its first
+// pixel, nearly all raw packets fit), so the common case takes no branch on
+// its kind or length.
+constexpr size_t kBlind = 128;
+
+// As the portable packet(): reads stay in the row; writes stay within
+// rowWorstBytes + kRowSlack, since a packet at pixel i starts at most
+// (px + 1) i bytes in, and the blind copy is only taken kBlind bytes or
+// more before the row's end.
+template <size_t px>
+KAV_TARGET_AVX2 inline uint8_t *packet(uint8_t *o, const uint8_t *row, size_t n, size_t i, size_t count, bool run) {
+  const auto c = static_cast<uint8_t>(count - 1);
+  *o++ = run ? static_cast<uint8_t>(0x80 | c) : c;
+  const size_t b = i * px;
+  const size_t stored = run ? px : count * px;
+  if (b + kBlind <= n) {
+    const uint8_t *s = row + b;
+    copy32(o, s);
+    copy32(o + 32, s + 32);
+    copy32(o + 64, s + 64);
+    copy32(o + 96, s + 96);
+    if (stored > kBlind) {
+      if (b + (stored + 31) / 32 * 32 <= n) {
+        for (size_t k = kBlind; k < stored; k += 32) copy32(o + k, s + k);
+      } else {
+        std::memcpy(o + kBlind, s + kBlind, stored - kBlind);
+      }
+    }
+  } else {
+    std::memcpy(o, row + b, stored);
+  }
+  return o + stored;
+}
+
+// The packets of a row, read off the map as boundaries: a packet starts at
+// pixel k when pixel k - 1 is unlike pixel k (its map bit k - 1 clear) and
+// either pixel k starts a repeat (bit k) or pixel k - 1 ended one (bit
+// k - 2). Taking the boundaries one by one (clearing the lowest bit) keeps
+// the packets independent of each other, where walking the map packet by
+// packet makes each wait on the last. Packets over 128 pixels are split as
+// the pixel-by-pixel coder splits them (see longPacket).
+template <size_t px>
+class PacketWriter {
+ public:
+  PacketWriter(const uint8_t *row, size_t n, uint8_t *out) : row_(row), n_(n), o_(out) {}
+
+  // The packet of count pixels from pixel i (count at least 1).
+  KAV_TARGET_AVX2 void put(size_t i, size_t count, bool run) {
+    if (count <= 128) o_ = packet<px>(o_, row_, n_, i, count, run);
+    else longPacket(i, count, run);
+  }
+
+  // After a long repeat split into 128s has one pixel left over, that pixel
+  // is no repeat: the coder makes it the first of a raw packet, which then
+  // runs on to the next repeat. True when that is pending (from that
+  // pixel on); the caller decides where the raw packet ends.
+  bool pendingRaw() const { return pending_; }
+  size_t pendingFrom() const { return from_; }
+  void clearPending() { pending_ = false; }
+
+  uint8_t *end() const { return o_; }
+
+ private:
+  KAV_TARGET_AVX2 void longPacket(size_t i, size_t count, bool run) {
+    while (count > 128) {
+      o_ = packet<px>(o_, row_, n_, i, 128, run);
+      i += 128;
+      count -= 128;
+    }
+    if (run && count == 1) {
+      pending_ = true;
+      from_ = i;
+      return;
+    }
+    o_ = packet<px>(o_, row_, n_, i, count, run);
+  }
+
+  const uint8_t *row_;
+  size_t n_;
+  uint8_t *o_;
+  bool pending_ = false;
+  size_t from_ = 0;
+};
+
+template <size_t px>
+KAV_TARGET_AVX2 size_t writeRowOf(const uint8_t *row, int32_t width, const uint64_t *map, uint8_t *out) {
+  const auto w = static_cast<size_t>(width);
+  const size_t words = (w + 63) / 64;
+  PacketWriter<px> pw(row, w * px, out);
+  size_t start = 0;
+  bool startRun = map[0] & 1;
+  uint64_t prev = 0;  // the previous word's map (its top two bits matter)
+  // Ends the packet open at start at boundary b, opening the next there.
+  auto boundary = [&](size_t b, bool runAtB) KAV_TARGET_AVX2 {
+    pw.put(start, b - start, startRun);
+    start = b;
+    startRun = runAtB;
+    if (pw.pendingRaw()) {
+      pw.clearPending();
+      // The left-over pixel and, unless b starts a repeat, the raw pixels
+      // from b on make one packet: b is no boundary then.
+      if (runAtB || b == w) {
+        pw.put(b - 1, 1, false);
+      } else {
+        start = b - 1;
+        startRun = false;
+      }
+    }
+  };
+  for (size_t j = 0; j < words; ++j) {
+    const uint64_t e = map[j];
+    const uint64_t e1 = (e << 1) | (prev >> 63);  // bit k: map bit k - 1
+    const uint64_t e2 = (e << 2) | (prev >> 62);  // bit k: map bit k - 2
+    prev = e;
+    uint64_t s = ~e1 & (e | e2);
+    if (j == 0) s &= ~1ull;  // pixel 0 opens the first packet anyway
+    const size_t base = j * 64;
+    // Boundaries at or past the row's end: the end closes the last packet.
+    if (w - base < 64) s &= (1ull << (w - base)) - 1;
+    while (s) {
+      const size_t k = static_cast<size_t>(__builtin_ctzll(s));
+      s &= s - 1;
+      const size_t b = base + k;
+      const bool runAtB = (e >> k) & 1;
+      if (b - start <= 128) {
+        // The common case, inline.
+        pw.put(start, b - start, startRun);
+        start = b;
+        startRun = runAtB;
+      } else {
+        boundary(b, runAtB);
+      }
+    }
+  }
+  boundary(w, false);
+  return static_cast<size_t>(pw.end() - out);
+}
+
+}  // namespace
+
+size_t writeRowAvx2(const uint8_t *row, int32_t width, size_t px, const uint64_t *map, uint8_t *out) {
+  return px == 1 ? writeRowOf<1>(row, width, map, out) : writeRowOf<3>(row, width, map, out);
+}
+
+}  // namespace kav::still::tgarle
+
+#else
+
+namespace kav::still::tgarle {
+
+bool avx2Usable() { return false; }
+void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
+  equalMapPortable(row, width, px, map);
+}
+size_t writeRowAvx2(const uint8_t *row, int32_t width, size_t px, const uint64_t *map, uint8_t *out) {
+  return writeRow(row, width, px, map, out);
+}
+
+}  // namespace kav::still::tgarle
+
+#endif
