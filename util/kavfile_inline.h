@@ -53,9 +53,4 @@ inline void putCode(KAVFile *f, uint32_t code, uint32_t n) {
   KAVFilePutBits(f, code, n);
 }
 
-inline void putBits(KAVFile *f, uint32_t value, uint32_t n) {
-  if (n <= 32u && f && tryPutBitsFast(f, value, n)) return;
-  KAVFilePutBits(f, value, n);
-}
-
 }  // namespace kav
