@@ -22,7 +22,7 @@ using namespace kavtest;
 
 constexpr uint32_t kWidth = 640, kHeight = 480, kFrames = 30;
 
-using kavbench::keyOrRefillPlane;
+using kavbench::keyOrRefillFrame;
 
 const std::string &movie() {
   static TempDir dir;
@@ -32,11 +32,8 @@ const std::string &movie() {
   d.width = kWidth;
   d.height = kHeight;
   for (uint32_t i = 0; i < kFrames; ++i) {
-    vornw::FrameDesc f;
     const bool key = i % 10 == 0;
-    f.luma = keyOrRefillPlane(kWidth, kHeight, key, i);
-    f.chroma[0] = keyOrRefillPlane(kWidth / 2, kHeight / 2, key, i + 1000);
-    f.chroma[1] = keyOrRefillPlane(kWidth / 2, kHeight / 2, key, i + 2000);
+    const vornw::FrameDesc f = keyOrRefillFrame(kWidth, kHeight, key, i);
     vornf::Frame fr;
     fr.key = key;
     fr.video = vornw::writeFrame(f);

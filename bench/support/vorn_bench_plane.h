@@ -34,4 +34,14 @@ inline kavtest::vornw::PlaneDesc keyOrRefillPlane(uint32_t w, uint32_t h, bool k
   return p;
 }
 
+// Frame n of such a movie: the luma plane and two half-size chroma planes,
+// each from its own seed.
+inline kavtest::vornw::FrameDesc keyOrRefillFrame(uint32_t w, uint32_t h, bool key, uint32_t n) {
+  kavtest::vornw::FrameDesc f;
+  f.luma = keyOrRefillPlane(w, h, key, n);
+  f.chroma[0] = keyOrRefillPlane(w / 2, h / 2, key, n + 1000);
+  f.chroma[1] = keyOrRefillPlane(w / 2, h / 2, key, n + 2000);
+  return f;
+}
+
 }  // namespace kavbench

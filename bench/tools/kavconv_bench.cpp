@@ -32,7 +32,7 @@ using namespace kavtest;
 constexpr uint32_t kWidth = 640, kHeight = 480, kFrames = 300, kRate = 30;
 constexpr uint32_t kSoundRate = 22050;
 
-using kavbench::keyOrRefillPlane;
+using kavbench::keyOrRefillFrame;
 
 TempDir &dir() {
   static TempDir d;
@@ -52,11 +52,8 @@ const std::string &movie() {
   vornf::SoundTrackEncoder enc(kSoundRate, 1, 7);
   uint64_t soundBytes = 0;
   for (uint32_t i = 0; i < kFrames; ++i) {
-    vornw::FrameDesc f;
     const bool key = i % 30 == 0;
-    f.luma = keyOrRefillPlane(kWidth, kHeight, key, i);
-    f.chroma[0] = keyOrRefillPlane(kWidth / 2, kHeight / 2, key, i + 1000);
-    f.chroma[1] = keyOrRefillPlane(kWidth / 2, kHeight / 2, key, i + 2000);
+    const vornw::FrameDesc f = keyOrRefillFrame(kWidth, kHeight, key, i);
     vornf::Frame fr;
     fr.key = key;
     const uint64_t want = uint64_t(i + 1) * kSoundRate / kRate * 2;

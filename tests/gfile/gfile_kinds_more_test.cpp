@@ -45,16 +45,7 @@ Bytes zantherMovie(uint32_t w, uint32_t h, uint32_t frames) {
   return kavtest::zantw::writeMovie(m);
 }
 
-kavtest::vornw::PlaneDesc plane(uint32_t w, uint32_t h, uint8_t base) {
-  kavtest::vornw::PlaneDesc p;
-  p.width = (w + 7) & ~7u;
-  p.height = (h + 7) & ~7u;
-  p.rows.assign(p.height / 8, {});
-  for (uint32_t by = 0; by < p.height / 8; ++by)
-    for (uint32_t bx = 0; bx < p.width / 8; ++bx)
-      p.rows[by].push_back(kavtest::vornw::Block::fill(static_cast<uint8_t>(base + bx * 9 + by * 5)));
-  return p;
-}
+using kavtest::vornw::fillPlane;
 
 Bytes vornMovie(uint32_t w, uint32_t h, int frames) {
   kavtest::vornf::FileDesc d;
@@ -63,9 +54,9 @@ Bytes vornMovie(uint32_t w, uint32_t h, int frames) {
   d.rateNumerator = 10;
   for (int n = 0; n < frames; ++n) {
     kavtest::vornw::FrameDesc f;
-    f.luma = plane(w, h, static_cast<uint8_t>(40 + n * 20));
-    f.chroma[0] = plane(w / 2, h / 2, 100);
-    f.chroma[1] = plane(w / 2, h / 2, static_cast<uint8_t>(150 - n * 10));
+    f.luma = fillPlane(w, h, static_cast<uint8_t>(40 + n * 20));
+    f.chroma[0] = fillPlane(w / 2, h / 2, 100);
+    f.chroma[1] = fillPlane(w / 2, h / 2, static_cast<uint8_t>(150 - n * 10));
     kavtest::vornf::Frame fr;
     fr.key = true;
     fr.video = kavtest::vornw::writeFrame(f);

@@ -127,6 +127,20 @@ struct FrameDesc {
 
 std::vector<uint8_t> writeFrame(const FrameDesc &frame);
 
+// A plane of fill blocks whose levels step by 9 across and 5 down from
+// `base` (wrapping at 8 bits): for tests that need a movie to read, not the
+// coder's corners.
+inline PlaneDesc fillPlane(uint32_t w, uint32_t h, uint8_t base) {
+  PlaneDesc p;
+  p.width = (w + 7) & ~7u;
+  p.height = (h + 7) & ~7u;
+  p.rows.assign(p.height / 8, {});
+  for (uint32_t by = 0; by < p.height / 8; ++by)
+    for (uint32_t bx = 0; bx < p.width / 8; ++bx)
+      p.rows[by].push_back(Block::fill(static_cast<uint8_t>(base + bx * 9 + by * 5)));
+  return p;
+}
+
 // Reference arithmetic for expected pixels: the dequantised inverse transform
 // of coefficients in coding order, wrapped to 8 bits, in raster order.
 std::array<uint8_t, 64> modelTransform(const std::array<int32_t, 64> &coef, bool intra, unsigned q);

@@ -32,16 +32,7 @@ constexpr uint32_t kW = 32, kH = 24, kFrames = 4;
 // ---- Vorn: fill blocks whose levels move from frame to frame, and one
 // 16-bit mono transform-coded sound track.
 
-kavtest::vornw::PlaneDesc plane(uint32_t w, uint32_t h, uint8_t base) {
-  kavtest::vornw::PlaneDesc p;
-  p.width = (w + 7) & ~7u;
-  p.height = (h + 7) & ~7u;
-  p.rows.assign(p.height / 8, {});
-  for (uint32_t by = 0; by < p.height / 8; ++by)
-    for (uint32_t bx = 0; bx < p.width / 8; ++bx)
-      p.rows[by].push_back(kavtest::vornw::Block::fill(static_cast<uint8_t>(base + bx * 9 + by * 5)));
-  return p;
-}
+using kavtest::vornw::fillPlane;
 
 Bytes vornMovie() {
   kavtest::vornf::FileDesc d;
@@ -52,9 +43,9 @@ Bytes vornMovie() {
   kavtest::vornf::SoundTrackEncoder enc(11025, 1, 3);
   for (uint32_t n = 0; n < kFrames; ++n) {
     kavtest::vornw::FrameDesc f;
-    f.luma = plane(kW, kH, static_cast<uint8_t>(40 + n * 20));
-    f.chroma[0] = plane(kW / 2, kH / 2, static_cast<uint8_t>(100 + n * 7));
-    f.chroma[1] = plane(kW / 2, kH / 2, static_cast<uint8_t>(150 - n * 10));
+    f.luma = fillPlane(kW, kH, static_cast<uint8_t>(40 + n * 20));
+    f.chroma[0] = fillPlane(kW / 2, kH / 2, static_cast<uint8_t>(100 + n * 7));
+    f.chroma[1] = fillPlane(kW / 2, kH / 2, static_cast<uint8_t>(150 - n * 10));
     kavtest::vornf::Frame fr;
     fr.key = true;
     fr.sound.push_back(enc.chunk(2));
