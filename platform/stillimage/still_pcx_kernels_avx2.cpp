@@ -7,11 +7,12 @@
 // bit first, so each run costs a few register operations and the position
 // in the line never waits on a chain of loads and compares (the SSSE3 loop
 // spent most of its time in mispredicted exits of its run measure). Noisy
-// lines, told from their first 64 bytes, keep the SSSE3 window (pairs and
-// escapes in place), with longer runs measured by one 64-byte mask. The
-// plane split and merge move 32 pixels a step: each 128-bit half holds 16
-// pixels, so the SSSE3 shuffle tables apply per half.
+// lines, told from their first 64 bytes, keep the SSSE3 window loop (pairs
+// and escapes in place). The plane split and merge move 32 pixels a step:
+// each 128-bit half holds 16 pixels, so the SSSE3 shuffle tables apply per
+// half.
 #include "platform/stillimage/still_pcx_kernels.h"
+#include "platform/stillimage/still_pcx_shuffle_tables.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
@@ -26,33 +27,7 @@ namespace kav::still {
 
 namespace {
 
-struct Tables {
-  uint8_t escape[256][16];     // each lane, preceded by lane 8 where its bit is set
-  uint8_t toBgr[3][3][16];     // [output vector][plane b, g, r][lane]
-  uint8_t toPlanes[3][3][16];  // [plane b, g, r][input vector][lane]
-  constexpr Tables() : escape(), toBgr(), toPlanes() {
-    for (int m = 0; m < 256; ++m) {
-      int k = 0;
-      for (int i = 0; i < 8; ++i) {
-        if (m & (1 << i)) escape[m][k++] = 8;
-        escape[m][k++] = static_cast<uint8_t>(i);
-      }
-      for (; k < 16; ++k) escape[m][k] = 0x80;
-    }
-    for (int o = 0; o < 3; ++o)
-      for (int lane = 0; lane < 16; ++lane) {
-        const int j = 16 * o + lane;
-        for (int c = 0; c < 3; ++c) toBgr[o][c][lane] = j % 3 == c ? static_cast<uint8_t>(j / 3) : 0x80;
-      }
-    for (int c = 0; c < 3; ++c)
-      for (int v = 0; v < 3; ++v)
-        for (int p = 0; p < 16; ++p) {
-          const int j = 3 * p + c;
-          toPlanes[c][v][p] = j / 16 == v ? static_cast<uint8_t>(j % 16) : 0x80;
-        }
-  }
-};
-constexpr Tables kTables;
+constexpr const PcxShuffleTables &kTables = kPcxShuffleTables;
 
 KAV_TARGET_AVX2 inline __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
 KAV_TARGET_AVX2 inline __m256i load32(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
@@ -76,80 +51,11 @@ KAV_TARGET_AVX2 inline uint32_t highBytes(__m128i v) {
 }
 
 // Bit k set where p[k] == value, for the 64 bytes at p.
-KAV_TARGET_AVX2 inline uint64_t sameAs(const uint8_t *p, __m256i splat) {
-  const uint32_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(load32(p), splat)));
-  const uint32_t hi = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(load32(p + 32), splat)));
-  return (static_cast<uint64_t>(hi) << 32) | lo;
-}
-
-// Measures the run starting at s[i] (at most 63 bytes, within n).
-KAV_TARGET_AVX2 inline size_t runLength(const uint8_t *s, size_t i, size_t n) {
-  const size_t left = n - i;
-  if (n < 64) {
-    const size_t limit = std::min<size_t>(63, left);
-    size_t run = 1;
-    while (run < limit && s[i + run] == s[i]) ++run;
-    return run;
-  }
-  const __m256i splat = _mm256_set1_epi8(static_cast<char>(s[i]));
-  if (left >= 64) return static_cast<size_t>(__builtin_ctzll(~sameAs(s + i, splat) | (1ull << 63)));
-  // Fewer than 64 bytes left: bit `left` of the shifted mask is clear.
-  const size_t base = n - 64;
-  return static_cast<size_t>(__builtin_ctzll(~(sameAs(s + base, splat) >> (i - base))));
-}
-
-// Writes the run starting at s[i] and any runs straight after it; returns
-// where the next token starts.
-KAV_TARGET_AVX2 inline size_t packRuns(const uint8_t *s, size_t i, size_t n, uint8_t *&o) {
-  do {
-    const size_t run = runLength(s, i, n);
-    *o++ = static_cast<uint8_t>(0xC0 | run);
-    *o++ = s[i];
-    i += run;
-  } while (n - i >= 2 && s[i + 1] == s[i]);
-  return i;
-}
-
-// The SSSE3 window loop (see there), with the run measure above: the better
-// walk where equal neighbours are few.
-KAV_TARGET_AVX2 size_t packWindows(const uint8_t *s, size_t n, uint8_t *out) {
-  uint8_t *o = out;
-  size_t i = 0;
-  const __m128i escapes = _mm_set1_epi8(static_cast<char>(0xC1));
-  const __m128i pairCount = _mm_set1_epi8(static_cast<char>(0xC2));
-  uint32_t pairEnd = 0;
-  while (n - i >= 18) {
-    const __m128i v = load(s + i), w = load(s + i + 1);
-    const uint32_t equal = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, w)));
-    const uint32_t high = highBytes(v) & ~pairEnd;
-    if (!(equal | high)) {
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
-      o += 16;
-      i += 16;
-      pairEnd = 0;
-      continue;
-    }
-    const uint32_t next = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, load(s + i + 2))));
-    const uint32_t longer = equal & next;
-    const uint32_t take = longer ? static_cast<uint32_t>(__builtin_ctz(longer)) : 16;
-    const uint32_t span = (1u << take) - 1;
-    const uint32_t pairLanes = equal & ~next & ~(equal << 1) & span;
-    const uint32_t escaped = high & ~pairLanes & ~(pairLanes << 1) & span;
-    const __m128i pairMask = laneMask(pairLanes);
-    const __m128i x = _mm_or_si128(_mm_and_si128(pairMask, pairCount), _mm_andnot_si128(pairMask, v));
-    const uint32_t loTaken = std::min(take, 8u);
-    const __m128i lo = _mm_shuffle_epi8(_mm_unpacklo_epi64(x, escapes), load(kTables.escape[escaped & 0xFF]));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(o), lo);
-    o += loTaken + static_cast<uint32_t>(__builtin_popcount(escaped & 0xFFu));
-    const __m128i hi = _mm_shuffle_epi8(_mm_unpackhi_epi64(x, escapes), load(kTables.escape[escaped >> 8]));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(o), hi);
-    o += (take - loTaken) + static_cast<uint32_t>(__builtin_popcount(escaped >> 8));
-    i += take;
-    pairEnd = (pairLanes >> 15) & 1;
-    if (longer) i = packRuns(s, i, n, o);
-  }
-  if (pairEnd) *o++ = s[i++];
-  return static_cast<size_t>(o - out) + pcxPortableKernels().packLine(s + i, n - i, o);
+// Noisy lines: the SSSE3 window loop (pairs and escapes in place), which
+// every processor with AVX2 has.
+size_t packWindows(const uint8_t *s, size_t n, uint8_t *out) {
+  static const PcxKernels &windows = pcxSsse3Kernels() ? *pcxSsse3Kernels() : pcxPortableKernels();
+  return windows.packLine(s, n, out);
 }
 
 // Literals s[i, j) with their escapes; a store of 16 lanes (32 bytes out)
