@@ -12,6 +12,7 @@
 // each 128-bit half holds 16 pixels, so the SSSE3 shuffle tables apply per
 // half.
 #include "platform/stillimage/still_pcx_kernels.h"
+#include "platform/stillimage/still_pcx_expand_avx2.h"
 #include "platform/stillimage/still_pcx_shuffle_tables.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -237,7 +238,7 @@ const PcxKernels *pcxAvx2Kernels() {
   if (!base || !__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("bmi") ||
       !__builtin_cpu_supports("popcnt"))
     return nullptr;
-  static const PcxKernels kAvx2 = {base->expandLine, packLineAvx2, planesToBgrAvx2, bgrToPlanesAvx2};
+  static const PcxKernels kAvx2 = {pcxExpandLineAvx2, packLineAvx2, planesToBgrAvx2, bgrToPlanesAvx2};
   return &kAvx2;
 }
 
