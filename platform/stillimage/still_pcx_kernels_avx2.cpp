@@ -7,8 +7,8 @@
 // bit first, so each run costs a few register operations and the position
 // in the line never waits on a chain of loads and compares (the SSSE3 loop
 // spent most of its time in mispredicted exits of its run measure). Noisy
-// lines, told from their first 64 bytes, keep the SSSE3 window loop (pairs
-// and escapes in place). The plane split and merge move 32 pixels a step:
+// lines, told from their first 64 bytes, keep the SSSE3 window loop (a
+// constant 16-byte step with short runs coded in the lanes). The plane split and merge move 32 pixels a step:
 // each 128-bit half holds 16 pixels, so the SSSE3 shuffle tables apply per
 // half.
 #include "platform/stillimage/still_pcx_kernels.h"
@@ -51,9 +51,7 @@ KAV_TARGET_AVX2 inline uint32_t highBytes(__m128i v) {
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, c0), c0)));
 }
 
-// Bit k set where p[k] == value, for the 64 bytes at p.
-// Noisy lines: the SSSE3 window loop (pairs and escapes in place), which
-// every processor with AVX2 has.
+// Noisy lines: the SSSE3 window loop, which every processor with AVX2 has.
 size_t packWindows(const uint8_t *s, size_t n, uint8_t *out) {
   static const PcxKernels &windows = pcxSsse3Kernels() ? *pcxSsse3Kernels() : pcxPortableKernels();
   return windows.packLine(s, n, out);
