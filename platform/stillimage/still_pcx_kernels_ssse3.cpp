@@ -7,11 +7,14 @@
 // escaped literal) are dropped and counts of two are replaced by their value,
 // so the window becomes its output by one byte shuffle that packs the kept
 // bytes together. Any other count ends the window early and is written as a
-// run. Packing works the other way round: equal neighbours and high bytes
-// are found 16 at a time, a pair becomes count two plus value in place, a
-// high literal gets its escape by a shuffle that widens the bytes, and a
-// longer run ends the window and is measured with whole-vector compares.
-// Near the ends of the data and of the line the portable loops finish.
+// run. Packing steps through the line 16 bytes at a time whatever they
+// hold: each byte that starts a token (differs from the one before) gets
+// its run length from compares with the next four bytes, every lane offers
+// a count byte and its value, and the bytes kept are packed together by
+// table shuffles; only a run of five or more (rare in noisy lines) leaves
+// the constant step and is measured with whole-vector compares. Near the
+// end of the data the portable expansion finishes; the packer's last bytes
+// go through a padded copy.
 #include "platform/stillimage/still_pcx_kernels.h"
 #include "platform/stillimage/still_pcx_shuffle_tables.h"
 
@@ -194,52 +197,101 @@ KAV_TARGET_SSSE3 inline size_t packRuns(const uint8_t *s, size_t i, size_t n, ui
   return i;
 }
 
-KAV_TARGET_SSSE3 size_t packLineSsse3(const uint8_t *s, size_t n, uint8_t *out) {
-  uint8_t *o = out;
-  size_t i = 0;
-  const __m128i escapes = _mm_set1_epi8(static_cast<char>(0xC1));
-  const __m128i pairCount = _mm_set1_epi8(static_cast<char>(0xC2));
-  // Lane 0 is the second byte of a pair begun in the last lane of the last
-  // window (written as it is).
-  uint32_t pairEnd = 0;
-  // Each byte taken yields at most two, so with 18 bytes left there is room
-  // for the two 16-byte stores of a window (and the repeats of all 16 lanes
-  // are known).
-  while (n - i >= 18) {
-    const __m128i v = load(s + i), w = load(s + i + 1);
-    const uint32_t equal = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, w)));
-    const uint32_t high = highBytes(v) & ~pairEnd;
-    if (!(equal | high)) {
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
-      o += 16;
-      i += 16;
-      pairEnd = 0;
+// The tokens of the 16 bytes at p, one window of the packer. A byte starts
+// a token where it differs from the byte before (prev holds the previous
+// window, or a byte unlike p[0] where a token is known to start there);
+// the token is its run, measured by comparing it with the next four bytes.
+// Each lane yields a count byte and its value, interleaved in lo (lanes 0 to
+// 7) and hi; keep marks which of the 32 bytes are written: the value of a
+// token's first byte, and the count where the run is two or more or the
+// byte is high (0xC0 | 1 is the escape). longRuns marks tokens of five
+// bytes or more, which the lanes do not describe.
+struct PackWindow {
+  __m128i lo, hi;
+  uint32_t keep, longRuns;
+};
+
+KAV_TARGET_SSSE3 inline PackWindow packWindow(const uint8_t *p, __m128i &prev) {
+  const __m128i v = load(p);
+  const __m128i before = _mm_alignr_epi8(v, prev, 15);
+  prev = v;
+  const __m128i start = _mm_xor_si128(_mm_cmpeq_epi8(v, before), _mm_set1_epi8(-1));
+  // eqK: the K bytes after this one all equal it.
+  const __m128i eq1 = _mm_cmpeq_epi8(v, load(p + 1));
+  const __m128i eq2 = _mm_and_si128(eq1, _mm_cmpeq_epi8(v, load(p + 2)));
+  const __m128i eq3 = _mm_and_si128(eq2, _mm_cmpeq_epi8(v, load(p + 3)));
+  const __m128i eq4 = _mm_and_si128(eq3, _mm_cmpeq_epi8(v, load(p + 4)));
+  const __m128i count =
+      _mm_sub_epi8(_mm_sub_epi8(_mm_sub_epi8(_mm_set1_epi8(static_cast<char>(0xC1)), eq1), eq2), eq3);
+  const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i high = _mm_cmpeq_epi8(_mm_and_si128(v, c0), c0);
+  const __m128i counted = _mm_and_si128(start, _mm_or_si128(eq1, high));
+  PackWindow w;
+  w.lo = _mm_unpacklo_epi8(count, v);
+  w.hi = _mm_unpackhi_epi8(count, v);
+  w.keep = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(counted, start))) |
+           static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(counted, start))) << 16;
+  w.longRuns = static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(start, eq4)));
+  return w;
+}
+
+// Writes the kept bytes of a window; at most 32 bytes are stored.
+KAV_TARGET_SSSE3 inline void writeWindow(const PackWindow &w, uint32_t keep, uint8_t *&o) {
+  packKept(w.lo, keep & 0xFFFFu, o);
+  packKept(w.hi, keep >> 16, o);
+}
+
+// Packs s[i, n) window by window, a constant step while the runs are short
+// (the photo case: the next loads never wait on this window's arithmetic);
+// a run of five or more ends the window there and is measured. Windows read
+// s[i, i + 20), so with tail false they stop 20 bytes before n; with tail
+// true s must hold padding past n (bytes unlike s[n - 1]) and they go on to
+// n. Each byte yields at most two, so o stays within 2 * i of the start
+// and the stores (up to 32 bytes) within 2 * n once 16 bytes are left.
+template <bool tail>
+KAV_TARGET_SSSE3 inline size_t packWindows(const uint8_t *s, size_t i, size_t n, __m128i &prev, uint8_t *&o) {
+  while (tail ? i < n : n - i >= 20) {
+    const PackWindow w = packWindow(s + i, prev);
+    uint32_t keep = w.keep, longRuns = w.longRuns;
+    if (tail && n - i < 16) {
+      keep &= static_cast<uint32_t>((uint64_t{1} << (2 * (n - i))) - 1);
+      longRuns &= (1u << (n - i)) - 1;
+    }
+    if (__builtin_expect(longRuns != 0, 0)) {
+      const uint32_t k = static_cast<uint32_t>(__builtin_ctz(longRuns));
+      writeWindow(w, keep & ((1u << (2 * k)) - 1), o);
+      i = packRuns(s, i + k, n, o);
+      if (i == n) break;
+      // A token starts here even where the byte repeats (after 63).
+      prev = _mm_set1_epi8(static_cast<char>(~s[i]));
       continue;
     }
-    // equal bit k: byte k repeats in byte k + 1; next bit k: byte k + 1 in
-    // byte k + 2. A pair is a repeat with no repeat either side; two repeats
-    // in a row start a longer run, which ends the window.
-    const uint32_t next = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, load(s + i + 2))));
-    const uint32_t longer = equal & next;
-    const uint32_t take = longer ? static_cast<uint32_t>(__builtin_ctz(longer)) : 16;
-    const uint32_t span = (1u << take) - 1;
-    const uint32_t pairLanes = equal & ~next & ~(equal << 1) & span;
-    const uint32_t escaped = high & ~pairLanes & ~(pairLanes << 1) & span;
-    const __m128i pairMask = laneMask(pairLanes);
-    const __m128i x = _mm_or_si128(_mm_and_si128(pairMask, pairCount), _mm_andnot_si128(pairMask, v));
-    const uint32_t loTaken = std::min(take, 8u);
-    const __m128i lo = _mm_shuffle_epi8(_mm_unpacklo_epi64(x, escapes), load(kTables.escape[escaped & 0xFF]));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(o), lo);
-    o += loTaken + static_cast<uint32_t>(__builtin_popcount(escaped & 0xFFu));
-    const __m128i hi = _mm_shuffle_epi8(_mm_unpackhi_epi64(x, escapes), load(kTables.escape[escaped >> 8]));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(o), hi);
-    o += (take - loTaken) + static_cast<uint32_t>(__builtin_popcount(escaped >> 8));
-    i += take;
-    pairEnd = (pairLanes >> 15) & 1;
-    if (longer) i = packRuns(s, i, n, o);
+    writeWindow(w, keep, o);
+    i += 16;
   }
-  if (pairEnd) *o++ = s[i++];
-  return static_cast<size_t>(o - out) + pcxPortableKernels().packLine(s + i, n - i, o);
+  return i;
+}
+
+KAV_TARGET_SSSE3 size_t packLineSsse3(const uint8_t *s, size_t n, uint8_t *out) {
+  if (n == 0) return 0;
+  uint8_t *o = out;
+  __m128i prev = _mm_set1_epi8(static_cast<char>(~s[0]));
+  const size_t i = packWindows<false>(s, 0, n, prev, o);
+  if (i < n) {
+    // The last bytes (fewer than 20) from a padded copy, into a scratch
+    // buffer big enough for the windows' stores.
+    const size_t m = n - i;
+    alignas(16) uint8_t padded[64];
+    uint8_t packed[96];
+    std::memset(padded, static_cast<uint8_t>(~s[n - 1]), sizeof padded);
+    std::memcpy(padded, s + i, m);
+    uint8_t *p = packed;
+    packWindows<true>(padded, 0, m, prev, p);
+    const size_t k = static_cast<size_t>(p - packed);
+    std::memcpy(o, packed, k);
+    o += k;
+  }
+  return static_cast<size_t>(o - out);
 }
 
 KAV_TARGET_SSSE3 inline __m128i pick3(__m128i a, __m128i b, __m128i c, const uint8_t (&m)[3][16]) {

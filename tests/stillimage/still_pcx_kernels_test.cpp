@@ -104,6 +104,63 @@ TEST_P(PcxVectorKernels, LongLinesMatchPortable) {
   }
 }
 
+// Runs of every length from 1 to 130 placed at every offset around the
+// packer's window edges, between bytes that are high or low, noisy or
+// repeating: runs of four (the longest a window codes itself) and five (the
+// shortest measured), runs that end 63 bytes in with one byte over, and
+// lines ending inside a run. Each line is exactly its length, so a read
+// past its end shows under the sanitizers.
+TEST_P(PcxVectorKernels, RunsAtWindowEdgesMatchPortable) {
+  const PcxKernels *vec = vectorKernels();
+  if (!vec) GTEST_SKIP() << "not on this processor";
+  std::mt19937 rng(13);
+  for (size_t run = 1; run <= 130; run += (run < 10 || (run > 60 && run < 68) || run > 124) ? 1 : 9) {
+    for (size_t at = 0; at < 40; ++at) {
+      for (const size_t after : {0u, 1u, 3u, 17u, 19u, 20u, 21u, 40u}) {
+        const size_t n = at + run + after;
+        std::vector<uint8_t> line(n);
+        const uint8_t value = (run + at) & 1 ? 0xC7 : 0x41;
+        for (size_t i = 0; i < n; ++i) {
+          const uint32_t r = rng();
+          line[i] = (r & 3) == 0 ? line[i ? i - 1 : 0] : static_cast<uint8_t>(r >> 8);
+        }
+        for (size_t i = at; i < at + run; ++i) line[i] = value;
+        // Bytes either side differ from the run, so it is exactly run long.
+        if (at) line[at - 1] = static_cast<uint8_t>(value ^ 0x5A);
+        if (after) line[at + run] = static_cast<uint8_t>(value ^ 0x3C);
+        std::vector<uint8_t> a(2 * n), b(2 * n);
+        const size_t na = portable().packLine(line.data(), n, a.data());
+        const size_t nb = vec->packLine(line.data(), n, b.data());
+        ASSERT_EQ(na, nb) << "run " << run << " at " << at << " after " << after;
+        ASSERT_TRUE(std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(na), b.begin()))
+            << "run " << run << " at " << at << " after " << after;
+      }
+    }
+  }
+}
+
+// Lines made of short runs only (lengths 1 to 6 of random, often high,
+// values) at every length up to 300 and some long ones: the mix of pairs,
+// escapes and runs of three to five that the window packer codes in place.
+TEST_P(PcxVectorKernels, ShortRunMixesMatchPortable) {
+  const PcxKernels *vec = vectorKernels();
+  if (!vec) GTEST_SKIP() << "not on this processor";
+  std::mt19937 rng(17);
+  for (size_t n = 0; n < 2400; n += n < 300 ? 1 : 97) {
+    std::vector<uint8_t> line(n);
+    for (size_t i = 0; i < n;) {
+      const size_t len = 1 + rng() % 6;
+      const uint8_t v = static_cast<uint8_t>(rng() % 3 == 0 ? 0xC0 | rng() : rng());
+      for (size_t k = 0; k < len && i < n; ++k) line[i++] = v;
+    }
+    std::vector<uint8_t> a(2 * n), b(2 * n);
+    const size_t na = portable().packLine(line.data(), n, a.data());
+    const size_t nb = vec->packLine(line.data(), n, b.data());
+    ASSERT_EQ(na, nb) << "n " << n;
+    ASSERT_TRUE(std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(na), b.begin())) << "n " << n;
+  }
+}
+
 // Arbitrary coded bytes (any count, zero counts, runs over line ends, data
 // ending anywhere) decoded as a sequence of lines: both expanders must give
 // the same lines and fail at the same line.
