@@ -57,14 +57,23 @@ KAV_TARGET_AVX2 void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, 
                                           3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 12, 13, 14, -1);
     // The second half's load ends at byte 3 k + 28, so pixel k + 9 must
     // start in the row (k + 8 is the last one compared).
-    for (; k + 10 <= w; k += 8) {
-      const uint8_t *b = row + 3 * k;
+    auto step = [&](size_t at) KAV_TARGET_AVX2 {
+      const uint8_t *b = row + 3 * at;
       const __m256i v = _mm256_inserti128_si256(
           _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b))),
           _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 12)), 1);
       const __m256i eq = _mm256_cmpeq_epi32(_mm256_shuffle_epi8(v, self), _mm256_shuffle_epi8(v, next));
-      const auto bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(eq)));
-      word |= static_cast<uint64_t>(bits) << (k & 63);
+      return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(eq))));
+    };
+    // Whole words first, their eight steps written out so that no step
+    // waits on a test of where it is in the word.
+    for (; k + 66 <= w; k += 64) {
+      uint64_t m = 0;
+      for (size_t t = 0; t < 64; t += 8) m |= step(k + t) << t;
+      map[k >> 6] = m;
+    }
+    for (; k + 10 <= w; k += 8) {
+      word |= step(k) << (k & 63);
       if ((k & 63) == 56) {
         map[k >> 6] = word;
         word = 0;
@@ -83,9 +92,33 @@ KAV_TARGET_AVX2 inline void copy32(uint8_t *o, const uint8_t *s) {
   _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s)));
 }
 
-// Bytes every packet copies whatever it holds (a run only needs its first
-// pixel, nearly all raw packets fit), so the common case takes no branch on
-// its kind or length.
+KAV_TARGET_AVX2 inline void copy16(uint8_t *o, const uint8_t *s) {
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(s)));
+}
+
+// Exactly bytes from s to o, in a few overlapping blocks (a call to memcpy
+// costs more than the short packets near a row's end take).
+KAV_TARGET_AVX2 inline void copyExact(uint8_t *o, const uint8_t *s, size_t bytes) {
+  if (bytes >= 32) {
+    for (size_t k = 0; k + 32 < bytes; k += 32) copy32(o + k, s + k);
+    copy32(o + bytes - 32, s + bytes - 32);
+  } else if (bytes >= 16) {
+    copy16(o, s);
+    copy16(o + bytes - 16, s + bytes - 16);
+  } else if (bytes >= 8) {
+    std::memcpy(o, s, 8);
+    std::memcpy(o + bytes - 8, s + bytes - 8, 8);
+  } else if (bytes >= 4) {
+    std::memcpy(o, s, 4);
+    std::memcpy(o + bytes - 4, s + bytes - 4, 4);
+  } else {
+    o[0] = s[0];
+    if (bytes > 1) std::memcpy(o + bytes - 2, s + bytes - 2, 2);
+  }
+}
+
+// Bytes every raw packet copies whatever it holds (nearly all fit), so the
+// common ones take no branch on their length.
 constexpr size_t kBlind = 128;
 
 // As the portable packet(): reads stay in the row; writes stay within
@@ -95,9 +128,25 @@ constexpr size_t kBlind = 128;
 template <size_t px>
 KAV_TARGET_AVX2 inline uint8_t *packet(uint8_t *o, const uint8_t *row, size_t n, size_t i, size_t count, bool run) {
   const auto c = static_cast<uint8_t>(count - 1);
-  *o++ = run ? static_cast<uint8_t>(0x80 | c) : c;
   const size_t b = i * px;
-  const size_t stored = run ? px : count * px;
+  if (run) {
+    // Header and pixel in one store. A run has a second pixel, so the
+    // load of px + 1 bytes stays in the row. Runs and raw packets mostly
+    // take turns, so this branch is well predicted, and a run then costs
+    // one store instead of the raw packet's blind copy.
+    if constexpr (px == 1) {
+      const auto v = static_cast<uint16_t>(0x80u | c | (static_cast<unsigned>(row[b]) << 8));
+      std::memcpy(o, &v, 2);
+    } else {
+      uint32_t v;
+      std::memcpy(&v, row + b, 4);
+      v = (v << 8) | 0x80u | c;
+      std::memcpy(o, &v, 4);
+    }
+    return o + 1 + px;
+  }
+  *o++ = c;
+  const size_t stored = count * px;
   if (b + kBlind <= n) {
     const uint8_t *s = row + b;
     copy32(o, s);
@@ -108,11 +157,11 @@ KAV_TARGET_AVX2 inline uint8_t *packet(uint8_t *o, const uint8_t *row, size_t n,
       if (b + (stored + 31) / 32 * 32 <= n) {
         for (size_t k = kBlind; k < stored; k += 32) copy32(o + k, s + k);
       } else {
-        std::memcpy(o + kBlind, s + kBlind, stored - kBlind);
+        copyExact(o + kBlind, s + kBlind, stored - kBlind);
       }
     }
   } else {
-    std::memcpy(o, row + b, stored);
+    copyExact(o, row + b, stored);
   }
   return o + stored;
 }

@@ -130,6 +130,24 @@ TEST(TgaRle, PacketWriterMatchesThePlainCoder) {
       }
 }
 
+// Near a row's end packets are copied in exact, overlapping blocks: every
+// raw tail length from one pixel to past the blind copy, after a run, in
+// rows sized exactly (the sanitizer build sees a read past the row).
+TEST(TgaRle, PacketWriterTailsOfEveryLength) {
+  if (!tgarle::avx2Usable()) GTEST_SKIP() << "no AVX2 here, or vector paths ruled out";
+  for (size_t px : {size_t{1}, size_t{3}})
+    for (int32_t tail = 1; tail <= 140; ++tail) {
+      const int32_t w = 3 + tail;
+      Bytes row(static_cast<size_t>(w) * px);
+      for (size_t k = 0; k < row.size(); ++k) row[k] = static_cast<uint8_t>(k < 3 * px ? 5 : 11 + k);
+      std::vector<uint64_t> map(tgarle::equalMapWords(w));
+      tgarle::equalMapAvx2(row.data(), w, px, map.data());
+      Bytes out(tgarle::rowWorstBytes(w, px) + tgarle::kRowSlack);
+      out.resize(tgarle::writeRowAvx2(row.data(), w, px, map.data(), out.data()));
+      ASSERT_EQ(out, referenceRow(row.data(), w, px)) << "px " << px << " tail " << tail;
+    }
+}
+
 TEST(TgaRle, WholeFileIsTheSameWithVectorPathsRuledOut) {
   Image rgb(301, 7, 24), pal(130, 5, 8);
   std::mt19937 rng(3);
