@@ -182,7 +182,7 @@ class RlePackets {
     // The bulk of a 24-bit row in vector registers; the loop below takes
     // the packets it leaves (near the row's end and the input's).
     if constexpr (PB == 3)
-      if (avx2_) filled = tgaunpack::unpack24Avx2(s, avail, at, d, filled, rowBytes);
+      if (avx2_) filled = tgaunpack::unpack24RowAvx2(s, avail, at, d, filled, rowBytes);
     while (filled < rowBytes) {
       if (at >= avail) return false;
       const uint8_t packet = s[at];

@@ -20,4 +20,9 @@ bool useAvx2();
 // new filled and leaves at on the first packet not taken.
 size_t unpack24Avx2(const uint8_t *src, size_t avail, size_t &at, uint8_t *row, size_t filled, size_t rowBytes);
 
+// As unpack24Avx2, then the packets near the row's end that still end in
+// it, through a scratch block: what is left to the caller is a packet that
+// crosses into the next row or one the input ends near.
+size_t unpack24RowAvx2(const uint8_t *src, size_t avail, size_t &at, uint8_t *row, size_t filled, size_t rowBytes);
+
 }  // namespace kav::still::tgaunpack

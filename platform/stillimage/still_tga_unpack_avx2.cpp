@@ -6,6 +6,8 @@
 
 #include <immintrin.h>
 
+#include <cstring>
+
 #define KAV_TARGET_AVX2 __attribute__((target("avx2")))
 
 namespace kav::still::tgaunpack {
@@ -34,26 +36,72 @@ KAV_TARGET_AVX2 inline void copy32(uint8_t *o, const uint8_t *s) {
   if constexpr (n > 1) copy32<n - 1>(o + 32, s + 32);
 }
 
-}  // namespace
+// The most a packet's stores reach past its start: a 128-pixel packet
+// rounded up to whole 32- or 96-byte blocks.
+constexpr size_t kReach = 384;
 
-KAV_TARGET_AVX2 size_t unpack24Avx2(const uint8_t *src, size_t avail, size_t &atRef, uint8_t *row, size_t filled,
-                                    size_t rowBytes) {
+// Whole packets that end within limit bytes of o0 and whose full-width
+// stores end within capacity (the row itself, or a scratch block with
+// room to spare for the row's last packets).
+template <bool Scratch>
+KAV_TARGET_AVX2 inline size_t unpackPackets(const uint8_t *src, size_t avail, size_t &atRef, uint8_t *o0,
+                                            size_t filled, size_t limit, size_t capacity) {
   const __m256i i0 = runIndex(0), i1 = runIndex(1), i2 = runIndex(2);
-  size_t at = atRef;
-  for (;;) {
-    // Every packet reads its header and at least 16 bytes after it.
-    if (at >= avail || avail - at < 17) break;
-    const size_t room = rowBytes - filled;
-    const uint8_t head = src[at];
+  const uint8_t *h = src + atRef;
+  const uint8_t *const hEnd = src + avail;
+  uint8_t *o = o0 + filled;
+  uint8_t *const oLimit = o0 + limit, *const oEnd = o0 + capacity;
+  if constexpr (!Scratch) {
+    // Well inside the input and the row, a packet needs only its length
+    // told: the common ones fit the blind stores, and only the rare long
+    // ones are measured against the row. The checked loop below takes
+    // the rest.
+    if (hEnd - h > static_cast<std::ptrdiff_t>(kReach) && oEnd - o >= static_cast<std::ptrdiff_t>(kRawBlind)) {
+      const uint8_t *const hSafe = hEnd - kReach - 1;
+      uint8_t *const oSafe = oEnd - kRawBlind;
+      while (h < hSafe && o <= oSafe) {
+        const uint8_t head = *h;
+        const size_t bytes = ((head & 0x7Fu) + 1u) * 3u;
+        if (head & 0x80) {
+          const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(h + 1)));
+          const __m256i a = _mm256_shuffle_epi8(px, i0);
+          if (bytes > 32) {
+            if ((bytes + 95) / 96 * 96 > static_cast<size_t>(oEnd - o)) break;
+            const __m256i b = _mm256_shuffle_epi8(px, i1), c = _mm256_shuffle_epi8(px, i2);
+            for (size_t k = 0; k < bytes; k += 96) {
+              _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k), a);
+              _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 32), b);
+              _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 64), c);
+            }
+          }
+          _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), a);
+          h += 4;
+        } else {
+          if (bytes > kRawBlind && (bytes + 31) / 32 * 32 > static_cast<size_t>(oEnd - o)) break;
+          const uint8_t *s = h + 1;
+          copy32<kRawBlind / 32>(o, s);
+          for (size_t k = kRawBlind; k < bytes; k += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + k)));
+          h += 3 * static_cast<size_t>(head) + 4;
+        }
+        o += bytes;
+      }
+    }
+  }
+  // Every packet reads its header and at least 16 bytes after it.
+  while (hEnd - h >= 17) {
+    const uint8_t head = *h;
     const size_t bytes = ((head & 0x7Fu) + 1u) * 3u;
-    const uint8_t *s = src + at + 1;
-    uint8_t *o = row + filled;
+    // In the row the stores' reach bounds the packet too; in scratch
+    // the packet must also end inside what is left of the row.
+    if (Scratch && bytes > static_cast<size_t>(oLimit - o)) break;
     if (head & 0x80) {
       // Runs of up to ten pixels take one store, longer ones whole
       // 96-byte periods.
       const size_t span = bytes <= 32 ? 32 : (bytes + 95) / 96 * 96;
-      if (span > room) break;
-      const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s)));
+      if (span > static_cast<size_t>(oEnd - o)) break;
+      const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(h + 1)));
       const __m256i a = _mm256_shuffle_epi8(px, i0);
       _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), a);
       if (bytes > 32) {
@@ -64,20 +112,46 @@ KAV_TARGET_AVX2 size_t unpack24Avx2(const uint8_t *src, size_t avail, size_t &at
           _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 64), c);
         }
       }
-      at += 4;
+      h += 4;
     } else {
       const size_t span = bytes <= kRawBlind ? kRawBlind : (bytes + 31) / 32 * 32;
-      if (span > room || span > avail - at - 1) break;
+      if (span > static_cast<size_t>(oEnd - o) || span >= static_cast<size_t>(hEnd - h)) break;
+      const uint8_t *s = h + 1;
       copy32<kRawBlind / 32>(o, s);
       for (size_t k = kRawBlind; k < bytes; k += 32)
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k),
                             _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + k)));
-      at += 1 + bytes;
+      // The next header is 3 head + 4 bytes on (head is the count less
+      // one here): fewer steps from this header's load to the next one's
+      // address than going through bytes.
+      h += 3 * static_cast<size_t>(head) + 4;
     }
-    filled += bytes;
+    o += bytes;
   }
-  atRef = at;
-  return filled;
+  atRef = static_cast<size_t>(h - src);
+  return static_cast<size_t>(o - o0);
+}
+
+}  // namespace
+
+KAV_TARGET_AVX2 size_t unpack24Avx2(const uint8_t *src, size_t avail, size_t &atRef, uint8_t *row, size_t filled,
+                                    size_t rowBytes) {
+  return unpackPackets<false>(src, avail, atRef, row, filled, rowBytes, rowBytes);
+}
+
+KAV_TARGET_AVX2 size_t unpack24RowAvx2(const uint8_t *src, size_t avail, size_t &atRef, uint8_t *row, size_t filled,
+                                       size_t rowBytes) {
+  filled = unpackPackets<false>(src, avail, atRef, row, filled, rowBytes, rowBytes);
+  // The bulk stops where a packet's stores would leave the row, so less
+  // than kReach is left unless the input ran short. The packets that end
+  // in the row go through a scratch block and are copied in exactly,
+  // which costs less than taking them one by one byte-exactly.
+  const size_t room = rowBytes - filled;
+  if (room == 0 || room >= kReach) return filled;
+  alignas(32) uint8_t tail[2 * kReach];
+  const size_t got = unpackPackets<true>(src, avail, atRef, tail, 0, room, sizeof tail);
+  std::memcpy(row + filled, tail, got);
+  return filled + got;
 }
 
 }  // namespace kav::still::tgaunpack
@@ -89,6 +163,7 @@ namespace kav::still::tgaunpack {
 bool useAvx2() { return false; }
 
 size_t unpack24Avx2(const uint8_t *, size_t, size_t &, uint8_t *, size_t filled, size_t) { return filled; }
+size_t unpack24RowAvx2(const uint8_t *, size_t, size_t &, uint8_t *, size_t filled, size_t) { return filled; }
 
 }  // namespace kav::still::tgaunpack
 
