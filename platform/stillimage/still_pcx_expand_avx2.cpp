@@ -18,6 +18,7 @@
 // cover many bytes each. Near the ends of the data and of the line the
 // SSSE3 loop finishes.
 #include "platform/stillimage/still_pcx_expand_avx2.h"
+#include "platform/stillimage/still_pcx_expand_common.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
@@ -104,46 +105,13 @@ KAV_TARGET_EXPAND inline void writeSlots(__m256i x, uint64_t slots, uint8_t *&d)
   writeQuarter<3>(hi, b >> 24, d);
 }
 
-// A count of five or more whose value follows: writes the run (the part
-// that fits, the rest carried into the next line). False when the line is
-// full.
-KAV_TARGET_EXPAND inline bool writeRun(const uint8_t *&s, uint8_t *&d, uint8_t *dEnd, PcxRunCarry &carry) {
-  const size_t count = s[0] & 0x3Fu;
-  const uint8_t value = s[1];
-  s += 2;
-  const size_t room = static_cast<size_t>(dEnd - d);
-  if (count > room) {
-    std::memset(d, value, room);
-    d = dEnd;
-    carry.count = count - room;
-    carry.value = value;
-    return false;
-  }
-  if (room >= 64) {
-    // Two stores whatever the count (at most 63): no loop to mispredict.
-    const __m256i v = _mm256_set1_epi8(static_cast<char>(value));
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(d), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + 32), v);
-  } else {
-    std::memset(d, value, count);
-  }
-  d += count;
-  return d < dEnd;
-}
-
 KAV_TARGET_EXPAND bool expandWindows(const uint8_t *p, size_t &pos, size_t end, uint8_t *dst, size_t n,
                                      PcxRunCarry &carry, const PcxKernels &finish) {
   uint8_t *d = dst;
   uint8_t *const dEnd = dst + n;
   const uint8_t *s = p + pos;
   const uint8_t *const sEnd = p + end;
-  if (carry.count) {
-    const size_t k = std::min(carry.count, n);
-    std::memset(d, carry.value, k);
-    d += k;
-    carry.count -= k;
-    if (carry.count) return true;
-  }
+  if (resumeRun(d, n, carry)) return true;
   const uint8_t *const lineStart = s;
   const __m256i c0 = _mm256_set1_epi8(static_cast<char>(0xC0));
   // Lane 0 is the value of the count in the last lane of the last window;

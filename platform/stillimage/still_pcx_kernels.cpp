@@ -1,6 +1,7 @@
 // Portable PCX kernels (the reference for the vector ones) and the choice
 // between them.
 #include "platform/stillimage/still_pcx_kernels.h"
+#include "platform/stillimage/still_pcx_expand_common.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,12 +18,7 @@ bool expandLinePortable(const uint8_t *p, size_t &pos, size_t end, uint8_t *dst,
   uint8_t *const dEnd = dst + n;
   const uint8_t *s = p + pos;
   const uint8_t *const sEnd = p + end;
-  if (carry.count) {
-    const size_t k = std::min(carry.count, n);
-    std::memset(d, carry.value, k);
-    d += k;
-    carry.count -= k;
-  }
+  resumeRun(d, n, carry);
   while (d < dEnd) {
     // Eight bytes at a time while none of them is a run count (top two bits
     // set); the copy may write past the literals, which later bytes replace.

@@ -16,6 +16,7 @@
 // end of the data the portable expansion finishes; the packer's last bytes
 // go through a padded copy.
 #include "platform/stillimage/still_pcx_kernels.h"
+#include "platform/stillimage/still_pcx_expand_common.h"
 #include "platform/stillimage/still_pcx_shuffle_tables.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -52,36 +53,6 @@ KAV_TARGET_SSSE3 inline uint32_t equalTo(__m128i v, int byte) {
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(byte)))));
 }
 
-// A count of three or more whose value follows: writes the run (the part
-// that fits, the rest carried into the next line). False when the line is
-// full.
-KAV_TARGET_SSSE3 inline bool writeRun(const uint8_t *&s, uint8_t *&d, uint8_t *dEnd, PcxRunCarry &carry) {
-  const size_t count = s[0] & 0x3Fu;
-  const uint8_t value = s[1];
-  s += 2;
-  const size_t room = static_cast<size_t>(dEnd - d);
-  if (count > room) {
-    std::memset(d, value, room);
-    d = dEnd;
-    carry.count = count - room;
-    carry.value = value;
-    return false;
-  }
-  if (room >= 64) {
-    // Four stores whatever the count (at most 63): no loop to mispredict.
-    const __m128i v = _mm_set1_epi8(static_cast<char>(value));
-    __m128i *out = reinterpret_cast<__m128i *>(d);
-    _mm_storeu_si128(out, v);
-    _mm_storeu_si128(out + 1, v);
-    _mm_storeu_si128(out + 2, v);
-    _mm_storeu_si128(out + 3, v);
-  } else {
-    std::memset(d, value, count);
-  }
-  d += count;
-  return d < dEnd;
-}
-
 // Writes the lanes of x whose bits are set in keep, in order, at d.
 KAV_TARGET_SSSE3 inline void packKept(__m128i x, uint32_t keep, uint8_t *&d) {
   const __m128i lo = _mm_shuffle_epi8(x, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kTables.pack[keep & 0xFF])));
@@ -99,13 +70,7 @@ KAV_TARGET_SSSE3 bool expandLineSsse3(const uint8_t *p, size_t &pos, size_t end,
   uint8_t *const dEnd = dst + n;
   const uint8_t *s = p + pos;
   const uint8_t *const sEnd = p + end;
-  if (carry.count) {
-    const size_t k = std::min(carry.count, n);
-    std::memset(d, carry.value, k);
-    d += k;
-    carry.count -= k;
-    if (carry.count) return true;
-  }
+  if (resumeRun(d, n, carry)) return true;
   // The count that closed the last window was one or two: its first copy
   // is written, and lane 0 (its value) gives the second, or the only, one.
   uint32_t valueFirst = 0;
