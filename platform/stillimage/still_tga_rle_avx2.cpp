@@ -1,7 +1,8 @@
 // AVX2 versions of the TGA run-length encoder's row kernel: the neighbour
-// map (eight 3-byte or 32 one-byte pixels a step), and a packet writer that
-// finds all packet boundaries from the map at once and copies in 32-byte
-// blocks. Same results as the portable ones, bit for bit and byte for byte.
+// map (a word of 64 pixels a step, from byte compares), and a packet
+// writer that finds all packet boundaries from the map at once and copies
+// in 32-byte blocks. Same results as the portable ones, bit for bit and
+// byte for byte.
 #include "platform/stillimage/still_tga_rle.h"
 
 #include <algorithm>
@@ -21,69 +22,73 @@ bool avx2Usable() { return !kav::os::simdDisabled() && __builtin_cpu_supports("a
 
 namespace {
 
-inline bool samePixel(const uint8_t *a, size_t px) {
-  return px == 1 ? a[0] == a[1] : a[0] == a[3] && a[1] == a[4] && a[2] == a[5];
+#define KAV_TARGET_PEXT __attribute__((target("avx2,bmi,bmi2")))
+
+// Bit t: byte t of the 32 at s equals the byte px on.
+KAV_TARGET_PEXT inline uint64_t byteMatches32(const uint8_t *s, size_t px) {
+  const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s));
+  const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + px));
+  return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+}
+
+// The map word of the 64 pixels from s (pixel 64 read too, never past it).
+// Three-byte pixels: bytes against the bytes three on, 192 in all, then a
+// pixel is equal when its three bytes are (a bit and the two above it),
+// and pext keeps every third bit. Pixels 22 and 43 start at bytes 66 and
+// 129, so the second and third 64-byte parts keep bits from 2 and 1 on.
+template <size_t px>
+KAV_TARGET_PEXT inline uint64_t mapWord(const uint8_t *s) {
+  if constexpr (px == 1) {
+    return byteMatches32(s, 1) | (byteMatches32(s + 32, 1) << 32);
+  } else {
+    const uint64_t a = byteMatches32(s, 3) | (byteMatches32(s + 32, 3) << 32);
+    const uint64_t b = byteMatches32(s + 64, 3) | (byteMatches32(s + 96, 3) << 32);
+    const uint64_t c = byteMatches32(s + 128, 3) | (byteMatches32(s + 160, 3) << 32);
+    const uint64_t ta = a & ((a >> 1) | (b << 63)) & ((a >> 2) | (b << 62));
+    const uint64_t tb = b & ((b >> 1) | (c << 63)) & ((b >> 2) | (c << 62));
+    const uint64_t tc = c & (c >> 1) & (c >> 2);
+    return _pext_u64(ta, 0x9249249249249249ull) | (_pext_u64(tb, 0x4924924924924924ull) << 22) |
+           (_pext_u64(tc, 0x2492492492492492ull) << 43);
+  }
+}
+
+// Every word written once (no clearing first): whole words straight from
+// the row while pixel k + 64 is in it, the last from a padded copy of the
+// row's tail, then the spare word.
+template <size_t px>
+KAV_TARGET_PEXT void equalMapPext(const uint8_t *row, size_t w, uint64_t *map) {
+  size_t k = 0;
+  for (; k + 65 <= w; k += 64) map[k >> 6] = mapWord<px>(row + k * px);
+  // At most 64 pixels are left (at least one); their bits stop short of
+  // the row's last pixel.
+  alignas(32) uint8_t tail[65 * px + 32] = {};
+  std::memcpy(tail, row + k * px, (w - k) * px);
+  map[k >> 6] = mapWord<px>(tail) & ((1ull << (w - 1 - k)) - 1);
+  for (size_t j = (k >> 6) + 1; j < equalMapWords(static_cast<int32_t>(w)); ++j) map[j] = 0;
+}
+
+// pext is fast where BMI2 is, except on the first Zen generations (family
+// 17h), which take hundreds of cycles over it.
+bool fastPext() {
+  static const bool fast = __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("amdfam17h");
+  return fast;
 }
 
 }  // namespace
 
-// Eight pixels a step: each half of a register takes four pixels and the
-// one after them from a 16-byte load, widened to one 32-bit slot each, so a
-// 32-bit compare of the pixels against their right-hand neighbours gives
-// one bit a pixel. One-byte pixels: 32 bytes against the bytes one on.
-KAV_TARGET_AVX2 void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
-  std::memset(map, 0, equalMapWords(width) * sizeof(uint64_t));
+void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
+#if defined(__SSE2__)
+  if (!fastPext()) return equalMapSse2(row, width, px, map);
+#else
+  if (!fastPext()) return equalMapPortable(row, width, px, map);
+#endif
   const auto w = static_cast<size_t>(width);
-  size_t k = 0;
-  // Each word is gathered in a register and stored once, so the steps do
-  // not wait on each other's stores.
-  uint64_t word = 0;
-  if (px == 1) {
-    // Loads reach pixel k + 32, the last one compared.
-    for (; k + 33 <= w; k += 32) {
-      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + k));
-      const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + k + 1));
-      const auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
-      word |= static_cast<uint64_t>(bits) << (k & 63);
-      if ((k & 63) == 32) {
-        map[k >> 6] = word;
-        word = 0;
-      }
-    }
-  } else {
-    const __m256i self = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
-                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    const __m256i next = _mm256_setr_epi8(3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 12, 13, 14, -1,  //
-                                          3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 12, 13, 14, -1);
-    // The second half's load ends at byte 3 k + 28, so pixel k + 9 must
-    // start in the row (k + 8 is the last one compared).
-    auto step = [&](size_t at) KAV_TARGET_AVX2 {
-      const uint8_t *b = row + 3 * at;
-      const __m256i v = _mm256_inserti128_si256(
-          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b))),
-          _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 12)), 1);
-      const __m256i eq = _mm256_cmpeq_epi32(_mm256_shuffle_epi8(v, self), _mm256_shuffle_epi8(v, next));
-      return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(eq))));
-    };
-    // Whole words first, their eight steps written out so that no step
-    // waits on a test of where it is in the word.
-    for (; k + 66 <= w; k += 64) {
-      uint64_t m = 0;
-      for (size_t t = 0; t < 64; t += 8) m |= step(k + t) << t;
-      map[k >> 6] = m;
-    }
-    for (; k + 10 <= w; k += 8) {
-      word |= step(k) << (k & 63);
-      if ((k & 63) == 56) {
-        map[k >> 6] = word;
-        word = 0;
-      }
-    }
+  if (w == 0) {
+    map[0] = 0;
+    return;
   }
-  // The word k is in (the spare word after the row's at most).
-  map[k >> 6] = word;
-  for (; k + 1 < w; ++k)
-    if (samePixel(row + k * px, px)) map[k >> 6] |= 1ull << (k & 63);
+  if (px == 1) equalMapPext<1>(row, w, map);
+  else equalMapPext<3>(row, w, map);
 }
 
 namespace {

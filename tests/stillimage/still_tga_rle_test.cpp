@@ -82,7 +82,8 @@ std::vector<Bytes> testRows(int32_t w, size_t px, std::mt19937 &rng) {
   return rows;
 }
 
-const int32_t kWidths[] = {1, 2, 3, 5, 6, 16, 21, 22, 23, 42, 63, 64, 65, 127, 128, 129, 130, 200, 257, 640, 4096};
+const int32_t kWidths[] = {1,   2,   3,   5,   6,   16,  21,  22,  23,  42,  43,  44,  63,  64,
+                           65,  66,  127, 128, 129, 130, 191, 192, 193, 200, 257, 640, 4096};
 
 TEST(TgaRle, NeighbourMapVersionsAgreeWithTheDefinition) {
   std::mt19937 rng(5);
