@@ -40,17 +40,49 @@ KAV_TARGET_AVX2 inline void copy32(uint8_t *o, const uint8_t *s) {
 // rounded up to whole 32- or 96-byte blocks.
 constexpr size_t kReach = 384;
 
+// What a run of bytes stores: runs of up to ten pixels one store, longer
+// ones whole 96-byte periods.
+inline size_t runReach(size_t bytes) { return bytes <= 32 ? 32 : (bytes + 95) / 96 * 96; }
+// What a raw packet of bytes reads and stores.
+inline size_t rawReach(size_t bytes) { return bytes <= kRawBlind ? kRawBlind : (bytes + 31) / 32 * 32; }
+
+// The run of the pixel at px over runReach(bytes) bytes at o; index holds
+// the three byte orders of a 96-byte period.
+KAV_TARGET_AVX2 inline void fillRun(uint8_t *o, const uint8_t *px, size_t bytes, const __m256i (&index)[3]) {
+  const __m256i pixel = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(px)));
+  const __m256i a = _mm256_shuffle_epi8(pixel, index[0]);
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), a);
+  if (bytes > 32) {
+    const __m256i b = _mm256_shuffle_epi8(pixel, index[1]), c = _mm256_shuffle_epi8(pixel, index[2]);
+    for (size_t k = 0; k < bytes; k += 96) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k), a);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 32), b);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 64), c);
+    }
+  }
+}
+
+// The raw packet of bytes at s, rawReach(bytes) bytes read and stored.
+KAV_TARGET_AVX2 inline void copyRaw(uint8_t *o, const uint8_t *s, size_t bytes) {
+  copy32<kRawBlind / 32>(o, s);
+  for (size_t k = kRawBlind; k < bytes; k += 32)
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + k)));
+}
+
 // Whole packets that end within limit bytes of o0 and whose full-width
 // stores end within capacity (the row itself, or a scratch block with
 // room to spare for the row's last packets).
 template <bool Scratch>
 KAV_TARGET_AVX2 inline size_t unpackPackets(const uint8_t *src, size_t avail, size_t &atRef, uint8_t *o0,
                                             size_t filled, size_t limit, size_t capacity) {
-  const __m256i i0 = runIndex(0), i1 = runIndex(1), i2 = runIndex(2);
+  const __m256i index[3] = {runIndex(0), runIndex(1), runIndex(2)};
   const uint8_t *h = src + atRef;
   const uint8_t *const hEnd = src + avail;
   uint8_t *o = o0 + filled;
   uint8_t *const oLimit = o0 + limit, *const oEnd = o0 + capacity;
+  // A raw packet's next header is 3 head + 4 bytes on (head is the count
+  // less one there): fewer steps from this header's load to the next
+  // one's address than going through its length.
   if constexpr (!Scratch) {
     // Well inside the input and the row, a packet needs only its length
     // told: the common ones fit the blind stores, and only the rare long
@@ -63,26 +95,12 @@ KAV_TARGET_AVX2 inline size_t unpackPackets(const uint8_t *src, size_t avail, si
         const uint8_t head = *h;
         const size_t bytes = ((head & 0x7Fu) + 1u) * 3u;
         if (head & 0x80) {
-          const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(h + 1)));
-          const __m256i a = _mm256_shuffle_epi8(px, i0);
-          if (bytes > 32) {
-            if ((bytes + 95) / 96 * 96 > static_cast<size_t>(oEnd - o)) break;
-            const __m256i b = _mm256_shuffle_epi8(px, i1), c = _mm256_shuffle_epi8(px, i2);
-            for (size_t k = 0; k < bytes; k += 96) {
-              _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k), a);
-              _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 32), b);
-              _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 64), c);
-            }
-          }
-          _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), a);
+          if (bytes > 32 && runReach(bytes) > static_cast<size_t>(oEnd - o)) break;
+          fillRun(o, h + 1, bytes, index);
           h += 4;
         } else {
-          if (bytes > kRawBlind && (bytes + 31) / 32 * 32 > static_cast<size_t>(oEnd - o)) break;
-          const uint8_t *s = h + 1;
-          copy32<kRawBlind / 32>(o, s);
-          for (size_t k = kRawBlind; k < bytes; k += 32)
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + k)));
+          if (bytes > kRawBlind && rawReach(bytes) > static_cast<size_t>(oEnd - o)) break;
+          copyRaw(o, h + 1, bytes);
           h += 3 * static_cast<size_t>(head) + 4;
         }
         o += bytes;
@@ -97,33 +115,13 @@ KAV_TARGET_AVX2 inline size_t unpackPackets(const uint8_t *src, size_t avail, si
     // the packet must also end inside what is left of the row.
     if (Scratch && bytes > static_cast<size_t>(oLimit - o)) break;
     if (head & 0x80) {
-      // Runs of up to ten pixels take one store, longer ones whole
-      // 96-byte periods.
-      const size_t span = bytes <= 32 ? 32 : (bytes + 95) / 96 * 96;
-      if (span > static_cast<size_t>(oEnd - o)) break;
-      const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(h + 1)));
-      const __m256i a = _mm256_shuffle_epi8(px, i0);
-      _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), a);
-      if (bytes > 32) {
-        const __m256i b = _mm256_shuffle_epi8(px, i1), c = _mm256_shuffle_epi8(px, i2);
-        for (size_t k = 0; k < bytes; k += 96) {
-          _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k), a);
-          _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 32), b);
-          _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k + 64), c);
-        }
-      }
+      if (runReach(bytes) > static_cast<size_t>(oEnd - o)) break;
+      fillRun(o, h + 1, bytes, index);
       h += 4;
     } else {
-      const size_t span = bytes <= kRawBlind ? kRawBlind : (bytes + 31) / 32 * 32;
-      if (span > static_cast<size_t>(oEnd - o) || span >= static_cast<size_t>(hEnd - h)) break;
-      const uint8_t *s = h + 1;
-      copy32<kRawBlind / 32>(o, s);
-      for (size_t k = kRawBlind; k < bytes; k += 32)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k),
-                            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + k)));
-      // The next header is 3 head + 4 bytes on (head is the count less
-      // one here): fewer steps from this header's load to the next one's
-      // address than going through bytes.
+      const size_t reach = rawReach(bytes);
+      if (reach > static_cast<size_t>(oEnd - o) || reach >= static_cast<size_t>(hEnd - h)) break;
+      copyRaw(o, h + 1, bytes);
       h += 3 * static_cast<size_t>(head) + 4;
     }
     o += bytes;
