@@ -167,11 +167,8 @@ KAV_TARGET_EXPAND bool expandWindows(const uint8_t *p, size_t &pos, size_t end, 
     }
     s += take;
     valueFirst = 0;
-    // s[0] is a count and s[1] its value, both before sEnd; runs often
-    // follow runs.
-    while (writeRun(s, d, dEnd, carry) && sEnd - s >= 2 && (s[0] & 0xC0) == 0xC0 && (s[0] & 0x3F) > 4) {
-    }
-    if (carry.count) {
+    // s[0] is a count and s[1] its value, both before sEnd.
+    if (writeRuns(s, d, dEnd, sEnd, 4, carry)) {
       pos = static_cast<size_t>(s - p);
       return true;
     }

@@ -45,4 +45,14 @@ inline bool writeRun(const uint8_t *&s, uint8_t *&d, uint8_t *dEnd, PcxRunCarry 
   return d < dEnd;
 }
 
+// Writes the run at s and the runs straight after it whose counts are over
+// `over` (the caller's window loop codes shorter ones itself): runs often
+// follow runs. True when a run was cut at the line's end, its rest carried.
+inline bool writeRuns(const uint8_t *&s, uint8_t *&d, uint8_t *dEnd, const uint8_t *sEnd, unsigned over,
+                      PcxRunCarry &carry) {
+  while (writeRun(s, d, dEnd, carry) && sEnd - s >= 2 && (s[0] & 0xC0) == 0xC0 && (s[0] & 0x3Fu) > over) {
+  }
+  return carry.count != 0;
+}
+
 }  // namespace kav::still

@@ -105,11 +105,8 @@ KAV_TARGET_SSSE3 bool expandLineSsse3(const uint8_t *p, size_t &pos, size_t end,
     packKept(x, ~ones & ((1u << take) - 1), d);
     s += take;
     valueFirst = 0;
-    // s[0] is a count and s[1] its value, both before sEnd; runs often
-    // follow runs.
-    while (writeRun(s, d, dEnd, carry) && sEnd - s >= 2 && (s[0] & 0xC0) == 0xC0 && (s[0] & 0x3F) > 2) {
-    }
-    if (carry.count) {
+    // s[0] is a count and s[1] its value, both before sEnd.
+    if (writeRuns(s, d, dEnd, sEnd, 2, carry)) {
       pos = static_cast<size_t>(s - p);
       return true;
     }
