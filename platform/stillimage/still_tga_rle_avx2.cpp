@@ -77,11 +77,8 @@ bool fastPext() {
 }  // namespace
 
 void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
-#if defined(__SSE2__)
-  if (!fastPext()) return equalMapSse2(row, width, px, map);
-#else
-  if (!fastPext()) return equalMapPortable(row, width, px, map);
-#endif
+  // (The vector paths are known not to be ruled out here.)
+  if (!fastPext()) return equalMap(row, width, px, map, true);
   const auto w = static_cast<size_t>(width);
   if (w == 0) {
     map[0] = 0;

@@ -12,17 +12,14 @@ namespace kav::still::tgaunpack {
 // vector paths are not ruled out (probe once per picture).
 bool useAvx2();
 
-// Unpacks whole packets of 3-byte pixels from src[at] on into row[filled]
-// on for as long as each one fits the row and the input with room to
-// spare for full-width stores and loads (up to 128 bytes past the packet's
-// end); the rest of the row is left to the caller's byte-exact loop.
-// Reads stay below src + avail, writes below row + rowBytes. Returns the
-// new filled and leaves at on the first packet not taken.
-size_t unpack24Avx2(const uint8_t *src, size_t avail, size_t &at, uint8_t *row, size_t filled, size_t rowBytes);
-
-// As unpack24Avx2, then the packets near the row's end that still end in
-// it, through a scratch block: what is left to the caller is a packet that
-// crosses into the next row or one the input ends near.
+// Fills row[filled, rowBytes) from the 3-byte-pixel packets at src[at] on:
+// whole packets while each fits the row and the input with room to spare
+// for full-width stores and loads, then through a scratch block those near
+// the row's end that still end in it. What is left to the caller's
+// byte-exact loop is a packet that crosses into the next row or one the
+// input ends near. Reads stay below src + avail, writes below
+// row + rowBytes. Returns the new filled and leaves at on the first packet
+// not taken.
 size_t unpack24RowAvx2(const uint8_t *src, size_t avail, size_t &at, uint8_t *row, size_t filled, size_t rowBytes);
 
 }  // namespace kav::still::tgaunpack

@@ -66,7 +66,8 @@ KAV_TARGET_AVX2 inline void fillRun(uint8_t *o, const uint8_t *px, size_t bytes,
 KAV_TARGET_AVX2 inline void copyRaw(uint8_t *o, const uint8_t *s, size_t bytes) {
   copy32<kRawBlind / 32>(o, s);
   for (size_t k = kRawBlind; k < bytes; k += 32)
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + k)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + k),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + k)));
 }
 
 // Whole packets that end within limit bytes of o0 and whose full-width
@@ -132,11 +133,6 @@ KAV_TARGET_AVX2 inline size_t unpackPackets(const uint8_t *src, size_t avail, si
 
 }  // namespace
 
-KAV_TARGET_AVX2 size_t unpack24Avx2(const uint8_t *src, size_t avail, size_t &atRef, uint8_t *row, size_t filled,
-                                    size_t rowBytes) {
-  return unpackPackets<false>(src, avail, atRef, row, filled, rowBytes, rowBytes);
-}
-
 KAV_TARGET_AVX2 size_t unpack24RowAvx2(const uint8_t *src, size_t avail, size_t &atRef, uint8_t *row, size_t filled,
                                        size_t rowBytes) {
   filled = unpackPackets<false>(src, avail, atRef, row, filled, rowBytes, rowBytes);
@@ -160,7 +156,6 @@ namespace kav::still::tgaunpack {
 
 bool useAvx2() { return false; }
 
-size_t unpack24Avx2(const uint8_t *, size_t, size_t &, uint8_t *, size_t filled, size_t) { return filled; }
 size_t unpack24RowAvx2(const uint8_t *, size_t, size_t &, uint8_t *, size_t filled, size_t) { return filled; }
 
 }  // namespace kav::still::tgaunpack

@@ -297,7 +297,7 @@ void withoutSimd(F f) {
   else unsetenv("KAV_NO_SIMD");
 }
 
-// The 24-bit bulk unpacker alone: over exact-sized input and row copies
+// The 24-bit row unpacker alone: over exact-sized input and row copies
 // (so the sanitizer build sees any stray access) it gives what the plain
 // reader gives for the packets it takes, and stops on a packet boundary.
 TEST(TgaRle, BulkUnpackerTakesWholePacketsInBounds) {
@@ -313,7 +313,7 @@ TEST(TgaRle, BulkUnpackerTakesWholePacketsInBounds) {
         if (start > rowBytes) continue;
         Bytes row(rowBytes, 0xEE);
         size_t at = 0;
-        const size_t filled = tgaunpack::unpack24Avx2(src.data(), src.size(), at, row.data(), start, rowBytes);
+        const size_t filled = tgaunpack::unpack24RowAvx2(src.data(), src.size(), at, row.data(), start, rowBytes);
         ASSERT_LE(filled, rowBytes);
         ASSERT_LE(at, src.size());
         // Replay the packets it took with the plain rules.
