@@ -161,7 +161,10 @@ int pcxEncode(const StillImage &image, int32_t, ByteSink &out) {
   const int32_t w = rows.width(), h = rows.height();
   const int planes = paletted ? 1 : 3;
   const uint32_t lineBytes = static_cast<uint32_t>(w + (w & 1));
-  out.reserve(kHeaderBytes + static_cast<size_t>(lineBytes) * planes * h + 769);
+  // Room for the worst case (two bytes a byte): noisy pictures code larger
+  // than their pixels, and growing the output mid-way would copy it all.
+  // What is not used is never touched.
+  out.reserve(kHeaderBytes + 2 * static_cast<size_t>(lineBytes) * planes * h + 769);
   out.resize(kHeaderBytes, 0);
   uint8_t *hd = out.data();
   hd[0] = 0x0A;
