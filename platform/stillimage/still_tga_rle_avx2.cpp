@@ -74,11 +74,75 @@ bool fastPext() {
   return fast;
 }
 
+inline bool samePixel(const uint8_t *a, size_t px) {
+  return px == 1 ? a[0] == a[1] : a[0] == a[3] && a[1] == a[4] && a[2] == a[5];
+}
+
 }  // namespace
+
+// The map without pext, for processors where it is slow. Eight pixels a
+// step: each half of a register takes four pixels and the one after them
+// from a 16-byte load, widened to one 32-bit slot each, so a
+// 32-bit compare of the pixels against their right-hand neighbours gives
+// one bit a pixel. One-byte pixels: 32 bytes against the bytes one on.
+KAV_TARGET_AVX2 void equalMapShuffleAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
+  std::memset(map, 0, equalMapWords(width) * sizeof(uint64_t));
+  const auto w = static_cast<size_t>(width);
+  size_t k = 0;
+  // Each word is gathered in a register and stored once, so the steps do
+  // not wait on each other's stores.
+  uint64_t word = 0;
+  if (px == 1) {
+    // Loads reach pixel k + 32, the last one compared.
+    for (; k + 33 <= w; k += 32) {
+      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + k));
+      const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + k + 1));
+      const auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+      word |= static_cast<uint64_t>(bits) << (k & 63);
+      if ((k & 63) == 32) {
+        map[k >> 6] = word;
+        word = 0;
+      }
+    }
+  } else {
+    const __m256i self = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i next = _mm256_setr_epi8(3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 12, 13, 14, -1,  //
+                                          3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 12, 13, 14, -1);
+    // The second half's load ends at byte 3 k + 28, so pixel k + 9 must
+    // start in the row (k + 8 is the last one compared).
+    auto step = [&](size_t at) KAV_TARGET_AVX2 {
+      const uint8_t *b = row + 3 * at;
+      const __m256i v = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 12)), 1);
+      const __m256i eq = _mm256_cmpeq_epi32(_mm256_shuffle_epi8(v, self), _mm256_shuffle_epi8(v, next));
+      return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(eq))));
+    };
+    // Whole words first, their eight steps written out so that no step
+    // waits on a test of where it is in the word.
+    for (; k + 66 <= w; k += 64) {
+      uint64_t m = 0;
+      for (size_t t = 0; t < 64; t += 8) m |= step(k + t) << t;
+      map[k >> 6] = m;
+    }
+    for (; k + 10 <= w; k += 8) {
+      word |= step(k) << (k & 63);
+      if ((k & 63) == 56) {
+        map[k >> 6] = word;
+        word = 0;
+      }
+    }
+  }
+  // The word k is in (the spare word after the row's at most).
+  map[k >> 6] = word;
+  for (; k + 1 < w; ++k)
+    if (samePixel(row + k * px, px)) map[k >> 6] |= 1ull << (k & 63);
+}
 
 void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
   // (The vector paths are known not to be ruled out here.)
-  if (!fastPext()) return equalMap(row, width, px, map, true);
+  if (!fastPext()) return equalMapShuffleAvx2(row, width, px, map);
   const auto w = static_cast<size_t>(width);
   if (w == 0) {
     map[0] = 0;
@@ -286,6 +350,9 @@ namespace kav::still::tgarle {
 
 bool avx2Usable() { return false; }
 void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
+  equalMapPortable(row, width, px, map);
+}
+void equalMapShuffleAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
   equalMapPortable(row, width, px, map);
 }
 size_t writeRowAvx2(const uint8_t *row, int32_t width, size_t px, const uint64_t *map, uint8_t *out) {

@@ -105,6 +105,9 @@ TEST(TgaRle, NeighbourMapVersionsAgreeWithTheDefinition) {
           std::vector<uint64_t> avx2(words, ~0ull);
           tgarle::equalMapAvx2(row.data(), w, px, avx2.data());
           ASSERT_EQ(avx2, expect) << "avx2 px " << px << " width " << w;
+          std::vector<uint64_t> shuffled(words, ~0ull);
+          tgarle::equalMapShuffleAvx2(row.data(), w, px, shuffled.data());
+          ASSERT_EQ(shuffled, expect) << "avx2 without pext, px " << px << " width " << w;
         }
       }
 }
