@@ -28,7 +28,7 @@ void equalMap(const uint8_t *row, int32_t width, size_t px, uint64_t *map, bool 
 bool avx2Usable();
 void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
 // The AVX2 map without pext, which equalMapAvx2 takes where pext is slow
-// (AMD family 17h).
+// (the first Zen generations).
 void equalMapShuffleAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
 size_t writeRowAvx2(const uint8_t *row, int32_t width, size_t px, const uint64_t *map, uint8_t *out);
 

@@ -10,6 +10,7 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include "platform/os_cpu.h"
@@ -67,10 +68,25 @@ KAV_TARGET_PEXT void equalMapPext(const uint8_t *row, size_t w, uint64_t *map) {
   for (size_t j = (k >> 6) + 1; j < equalMapWords(static_cast<int32_t>(w)); ++j) map[j] = 0;
 }
 
-// pext is fast where BMI2 is, except on the first Zen generations (family
-// 17h), which take hundreds of cycles over it.
+// pext is fast where BMI2 is, except on the first Zen generations, which
+// take hundreds of cycles over it: AMD's family 17h, and Hygon's 18h built
+// on the same core.
+bool zenBeforeZen3() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
+  char vendor[12];
+  std::memcpy(vendor, &b, 4);
+  std::memcpy(vendor + 4, &d, 4);
+  std::memcpy(vendor + 8, &c, 4);
+  const bool amd = std::memcmp(vendor, "AuthenticAMD", 12) == 0, hygon = std::memcmp(vendor, "HygonGenuine", 12) == 0;
+  if ((!amd && !hygon) || !__get_cpuid(1, &a, &b, &c, &d)) return false;
+  unsigned family = (a >> 8) & 0xFu;
+  if (family == 0xFu) family += (a >> 20) & 0xFFu;
+  return amd ? family == 0x17 : family == 0x18;
+}
+
 bool fastPext() {
-  static const bool fast = __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("amdfam17h");
+  static const bool fast = __builtin_cpu_supports("bmi2") && !zenBeforeZen3();
   return fast;
 }
 
