@@ -369,10 +369,11 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
   out.push_back(0);
   for (uint32_t i = 0; i < colours; ++i) out.insert(out.end(), image.palette[i], image.palette[i] + 3);
   if (rle) {
-    // Each row's packets go straight into the output, which is grown
-    // before each row to room for that row's worst case (so what the
-    // growing clears is no more than the rows really take) and trimmed to
-    // what was used at the end.
+    // Each row is packed into a scratch row with room for its worst case,
+    // which stays in the cache, and then appended. Packing straight into
+    // the output would mean growing it first, and the growing clears the
+    // bytes just before the packets overwrite them: that clearing cost more
+    // than this copy.
     const bool simd = tgarle::useSimd();
     const bool avx2 = simd && tgarle::avx2Usable();
     std::vector<uint64_t> map;
@@ -381,19 +382,24 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
     } catch (const std::bad_alloc &) {
       return kStillNoMemory;
     }
-    size_t used = out.size();
+    std::vector<uint8_t> packed;
+    try {
+      packed.resize(rowWorst + tgarle::kRowSlack);
+    } catch (const std::bad_alloc &) {
+      return kStillNoMemory;
+    }
     for (int32_t y = h - 1; y >= 0; --y) {
       const uint8_t *s = rows.row(y);
-      out.resize(used + rowWorst + tgarle::kRowSlack);
+      size_t n;
       if (avx2) {
         tgarle::equalMapAvx2(s, w, px, map.data());
-        used += tgarle::writeRowAvx2(s, w, px, map.data(), out.data() + used);
+        n = tgarle::writeRowAvx2(s, w, px, map.data(), packed.data());
       } else {
         tgarle::equalMap(s, w, px, map.data(), simd);
-        used += tgarle::writeRow(s, w, px, map.data(), out.data() + used);
+        n = tgarle::writeRow(s, w, px, map.data(), packed.data());
       }
+      out.insert(out.end(), packed.data(), packed.data() + n);
     }
-    out.resize(used);
   } else {
     for (int32_t y = h - 1; y >= 0; --y) {
       const uint8_t *s = rows.row(y);
