@@ -15,10 +15,6 @@ namespace {
 
 inline int lowestBit(uint64_t v) { return __builtin_ctzll(v); }
 
-inline bool samePixel(const uint8_t *a, size_t px) {
-  return px == 1 ? a[0] == a[1] : a[0] == a[3] && a[1] == a[4] && a[2] == a[5];
-}
-
 }  // namespace
 
 void equalMapPortable(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {

@@ -12,6 +12,10 @@ namespace kav::still::tgarle {
 // equals pixel k + 1. The last pixel's bit and those past the row are
 // clear, and a spare word follows the row's (the writer reads a word on).
 inline size_t equalMapWords(int32_t width) { return (static_cast<size_t>(width) + 63) / 64 + 1; }
+// The px-byte pixel at a equals the one after it (the map's bit for a).
+inline bool samePixel(const uint8_t *a, size_t px) {
+  return px == 1 ? a[0] == a[1] : a[0] == a[3] && a[1] == a[4] && a[2] == a[5];
+}
 // px is 1 or 3. map holds equalMapWords(width) words.
 void equalMapPortable(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
 #if defined(__SSE2__)

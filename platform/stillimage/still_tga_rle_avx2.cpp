@@ -90,17 +90,13 @@ bool fastPext() {
   return fast;
 }
 
-inline bool samePixel(const uint8_t *a, size_t px) {
-  return px == 1 ? a[0] == a[1] : a[0] == a[3] && a[1] == a[4] && a[2] == a[5];
-}
-
 }  // namespace
 
 // The map without pext, for processors where it is slow. Eight pixels a
 // step: each half of a register takes four pixels and the one after them
-// from a 16-byte load, widened to one 32-bit slot each, so a
-// 32-bit compare of the pixels against their right-hand neighbours gives
-// one bit a pixel. One-byte pixels: 32 bytes against the bytes one on.
+// from a 16-byte load, widened to one 32-bit slot each, so a 32-bit
+// compare of the pixels against their right-hand neighbours gives one bit
+// a pixel. One-byte pixels: 32 bytes against the bytes one on.
 KAV_TARGET_AVX2 void equalMapShuffleAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
   std::memset(map, 0, equalMapWords(width) * sizeof(uint64_t));
   const auto w = static_cast<size_t>(width);
