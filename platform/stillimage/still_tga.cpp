@@ -351,7 +351,7 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
   const uint32_t colours = paletted ? 256 : 0;
   const size_t rowWorst = rle ? tgarle::rowWorstBytes(w, px) : static_cast<size_t>(w) * px;
   try {
-    out.reserve(out.size() + kHeaderBytes + colours * 3 + rowWorst * static_cast<size_t>(h) + tgarle::kRowSlack + 26);
+    out.reserve(out.size() + kHeaderBytes + colours * 3 + rowWorst * static_cast<size_t>(h) + 26);
   } catch (const std::bad_alloc &) {
     return kStillNoMemory;
   }
@@ -377,13 +377,9 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
     const bool simd = tgarle::useSimd();
     const bool avx2 = simd && tgarle::avx2Usable();
     std::vector<uint64_t> map;
-    try {
-      map.resize(tgarle::equalMapWords(w));
-    } catch (const std::bad_alloc &) {
-      return kStillNoMemory;
-    }
     std::vector<uint8_t> packed;
     try {
+      map.resize(tgarle::equalMapWords(w));
       packed.resize(rowWorst + tgarle::kRowSlack);
     } catch (const std::bad_alloc &) {
       return kStillNoMemory;
