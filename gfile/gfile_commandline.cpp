@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr uint32_t kBlendBit = 1u << 8;
+
 uint32_t flagsFrom(int32_t z, int32_t semicolon) {
   uint32_t flags = 0;
   uint32_t v = z < 0 ? 0 : static_cast<uint32_t>(z);
@@ -24,10 +26,13 @@ uint32_t flagsFrom(int32_t z, int32_t semicolon) {
     v -= 100;
   }
   flags |= v & GFILE_COLOUR_MODE_MASK;
+  // The field is the value modulo 8 and the blend bit 8 of the value (plus
+  // 256, as the tools' help and manual say); the open keeps the blend as 8
+  // in its own deinterlace setting, which is a different number.
   const uint32_t s = static_cast<uint32_t>(semicolon);
   if (s % 8 == 1) flags |= GFILE_DEINTERLACE_EVEN;
   if (s % 8 == 2) flags |= GFILE_DEINTERLACE_ODD;
-  if (s & 8) flags |= GFILE_DEINTERLACE_BLEND;
+  if (s & kBlendBit) flags |= GFILE_DEINTERLACE_BLEND;
   return flags;
 }
 

@@ -22,7 +22,7 @@ uint32_t KAVAPI record(const char *text, int32_t code) {
 namespace {
 
 TEST(GFileCommandLine, FlagsRatesSizesAndPaletteWindow) {
-  char cmd[] = "in.avi /Z1203 /;9 /F-40 /A30;1.001 /(-0.5 /)-2 /Q200 /U0 /]2 /[120 /S5 /E9 /&pal.bmp /D300 out.flc";
+  char cmd[] = "in.avi /Z1203 /;257 /F-40 /A30;1.001 /(-0.5 /)-2 /Q200 /U0 /]2 /[120 /S5 /E9 /&pal.bmp /D300 out.flc";
   uint32_t flags = 0, inN = 0, inD = 0, outN = 0, outD = 0, scale = 0, first = 0, count = 0;
   int32_t bright = 0, w = 0, h = 0, s = 0, e = 0;
   float gamma = 0;
@@ -60,6 +60,24 @@ TEST(GFileCommandLine, FlagsRatesSizesAndPaletteWindow) {
   EXPECT_EQ(inD, 2u);
   EXPECT_EQ(w, -1);
   EXPECT_EQ(h, 320);
+
+  // Deinterlace: the field is the value modulo 8, the blend bit 8 (256).
+  const struct {
+    const char *value;
+    uint32_t flags;
+  } deinterlace[] = {
+      {"9", GFILE_DEINTERLACE_EVEN},
+      {"8", 0},
+      {"256", GFILE_DEINTERLACE_BLEND},
+      {"258", GFILE_DEINTERLACE_ODD | GFILE_DEINTERLACE_BLEND},
+  };
+  for (const auto &c : deinterlace) {
+    std::string line = std::string("/;") + c.value;
+    GFileCommandLine(line.data(), &flags, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(flags, c.flags) << "/;" << c.value;
+  }
 }
 
 TEST(GFileOpen, FlicRangeSizeCodesAndRates) {
