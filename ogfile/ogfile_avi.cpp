@@ -16,7 +16,6 @@ namespace kav::og {
 
 namespace {
 
-constexpr uint32_t kHandlerMsvc = avi::fourcc('M', 'S', 'V', 'C');
 constexpr int32_t kDialogQuality = 9999;  // what the compression options asked for
 
 avi::Writer *writerOf(const OGFile &o) { return static_cast<avi::Writer *>(o.aviFile); }
@@ -74,7 +73,7 @@ bool createAvi(Handle *h) {
 
   avi::StreamInfo info{};
   info.fccType = avi::kStreamVideo;
-  info.fccHandler = kHandlerMsvc;
+  info.fccHandler = avi::kHandlerDib;  // the frames are plain DIBs
   info.dwScale = o.rateDenominator;
   info.dwRate = o.rateNumerator;
   info.dwSuggestedBufferSize = h->dibImageBytes;

@@ -184,8 +184,8 @@ std::vector<uint8_t> headerList(const AviStreamFacts &video, const AviStreamFact
   put32(v, fourcc('a', 'v', 'i', 'h'));
   put32(v, 56);
   put32(v, static_cast<uint32_t>(std::min<uint64_t>(1000000ull * i.dwScale / i.dwRate, 0xFFFFFFFFu)));
-  uint64_t perSecond = uint64_t{s.video.maxChunk} * i.dwRate / i.dwScale;
-  if (sound) perSecond += uint64_t{s.sound.maxChunk} * sound->info.dwRate / sound->info.dwScale;
+  uint64_t perSecond = avi::streamBytesPerSecond(i, 0, s.video.maxChunk);
+  if (sound) perSecond += avi::streamBytesPerSecond(sound->info, sound->blockAlign, s.sound.maxChunk);
   put32(v, static_cast<uint32_t>(std::min<uint64_t>(perSecond, 0xFFFFFFFFu)));
   put32(v, 0);
   put32(v, (indexed ? kHasIndex : 0) | (sound ? kInterleaved : 0));

@@ -22,6 +22,10 @@ constexpr uint32_t fourcc(char a, char b, char c, char d) {
 constexpr uint32_t kStreamVideo = fourcc('v', 'i', 'd', 's');
 constexpr uint32_t kStreamAudio = fourcc('a', 'u', 'd', 's');
 constexpr uint32_t kHandlerMjpeg = fourcc('M', 'J', 'P', 'G');
+// The handler of a stream of uncompressed DIBs. Players that find BI_RGB in
+// the format choose their decoder by the stream header's handler, so it must
+// name no codec.
+constexpr uint32_t kHandlerDib = fourcc('D', 'I', 'B', ' ');
 constexpr uint32_t kCompressionRgb = 0;  // BI_RGB
 constexpr uint16_t kWaveFormatPcm = 1;
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
@@ -104,6 +108,14 @@ struct StreamInfo {
 // Rows of a DIB are padded to whole 32-bit words.
 inline uint32_t dibRowBytes(uint32_t width, uint32_t bits) {
   return static_cast<uint32_t>(((static_cast<uint64_t>(width) * bits + 31) / 32) * 4);
+}
+
+// Bytes per second a stream asks of a player, for the main header's maximum
+// data rate: fixed-size samples (sound blocks of sampleBytes) at the stream's
+// rate; frames, whose sizes vary, as if every one were the largest.
+inline uint64_t streamBytesPerSecond(const StreamInfo &info, uint32_t sampleBytes, uint32_t largestChunk) {
+  if (!info.dwScale) return 0;
+  return uint64_t{sampleBytes ? sampleBytes : largestChunk} * info.dwRate / info.dwScale;
 }
 
 // --- Reading ---------------------------------------------------------------

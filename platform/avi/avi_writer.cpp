@@ -407,7 +407,7 @@ bool Writer::writeHeaders() {
   for (const auto &s : streams) {
     if (!video && s->info.fccType == kStreamVideo) video = s.get();
     largest = std::max(largest, s->maxChunk);
-    if (s->info.dwScale) bytesPerSec += uint64_t{s->maxChunk} * s->info.dwRate / s->info.dwScale;
+    bytesPerSec += streamBytesPerSecond(s->info, s->info.fccType == kStreamAudio ? s->blockAlign : 0, s->maxChunk);
   }
   const bool odml = segments > 1;
   std::vector<uint8_t> h;

@@ -156,7 +156,7 @@ TEST(OGFileAvi, TrueColourAndPalettedFramesReadBack) {
     EXPECT_EQ(i.dwLength, 7u);
     EXPECT_EQ(i.dwScale, 1001u);
     EXPECT_EQ(i.dwRate, 30000u);
-    EXPECT_EQ(i.fccHandler, avi::fourcc('M', 'S', 'V', 'C'));
+    EXPECT_EQ(i.fccHandler, avi::fourcc('D', 'I', 'B', ' '));  // names no codec, so players take raw frames
     for (int32_t n = 0; n < 7; ++n) EXPECT_EQ(m.compare(n, want[n], w, h), 0) << "frame " << n;
   }
 }
@@ -225,6 +225,12 @@ TEST(OGFileAvi, SoundAmountsRunThreeQuartersOfASecondAhead) {
   EXPECT_EQ(info.dwScale, 2u);
   EXPECT_EQ(info.dwRate, 44100u);
   EXPECT_EQ(info.dwSampleSize, 2u);
+  // The main header's data rate: 15 frames of 8 x 8 x 3 bytes and 44100
+  // bytes of sound per second.
+  const auto bytes = kavtest::readFile(name);
+  const size_t avih = findTag(bytes, "avih");
+  ASSERT_NE(avih, std::string::npos);
+  EXPECT_EQ(le32(bytes, avih + 8 + 4), 15u * 8 * 8 * 3 + 44100);
 
   // Other targets take no sound.
   o = OGFileCreate(0, tmp.file("x.flc").c_str(), 30, 15, 1, 8, 8, 8, nullptr, OGFILE_OVERWRITE, 1);
@@ -342,8 +348,12 @@ void fillTheDisk(uint32_t limit, uint32_t mode, bool roomForIndex, uint32_t riff
     ASSERT_NE(dmlh, std::string::npos);
     EXPECT_EQ(le32(bytes, dmlh + 8), kept);
   }
+  // Headers rebuilt after the failure give the same handler and data rate as
+  // a whole file: 25 frames and 22050 bytes of sound per second.
+  EXPECT_EQ(le32(bytes, avih + 8 + 4), 25 * avi::dibRowBytes(w, mode ? 8 : 24) * h + 22050);
   const size_t videoStrh = findTag(bytes, "strh");
   ASSERT_NE(videoStrh, std::string::npos);
+  EXPECT_EQ(le32(bytes, videoStrh + 8 + 4), avi::fourcc('D', 'I', 'B', ' '));
   EXPECT_EQ(le32(bytes, videoStrh + 8 + 32), kept);
   const size_t soundStrh = findTag(bytes, "strh", videoStrh + 4);
   ASSERT_NE(soundStrh, std::string::npos);
