@@ -29,13 +29,18 @@ constexpr StillKind kStillKinds[] = {
     {".GIF", OGFILE_GIF, true},
 };
 
-// The extension of the name, upper-cased (empty when it has none).
+// The extension of the name, upper-cased (empty when it has none). An
+// extension too long for `out` gives "." alone, which names no target: it
+// must not pass for a name without extension (a Flic in 8-bit mode).
 void upperExtension(const char *name, char *out, size_t capacity) {
   out[0] = '\0';
   const char *dot = HasExtension(name);
   if (!dot) return;
   const size_t n = std::strlen(dot);
-  if (n >= capacity) return;
+  if (n >= capacity) {
+    std::strcpy(out, ".");
+    return;
+  }
   for (size_t i = 0; i <= n; ++i) out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(dot[i])));
 }
 
@@ -76,7 +81,7 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
   o.image = &h->image;
   std::strcpy(o.name, name);
 
-  char ext[16];
+  char ext[KAV_NAME_MAX];  // holds any extension of a name that fits
   upperExtension(name, ext, sizeof ext);
   bool ok = false;
   bool chosen = false;

@@ -38,6 +38,8 @@ TEST(OGFileChoice, ExtensionAndDepthPickTheTarget) {
       {"a.tga", kPaletted, OGFILE_TGA, 24},   {"a.tga", kTrue, OGFILE_TGA, 24}, {"a.tif", kTrue, OGFILE_TIFF, 24},
       {"a.pcx", kPaletted, OGFILE_PCX, 8},    {"a.pcx", kTrue, 999, 0},       {"a.gif", kPaletted, OGFILE_GIF, 8},
       {"a.gif", kTrue, 999, 0},               {"a.xyz", kPaletted, 999, 0},   {"a.fli", kPaletted, 999, 0},
+      // However long, an extension is one: it is never taken for none.
+      {"a.abcdefghijklmn", kPaletted, 999, 0}, {"a.abcdefghijklmno", kPaletted, 999, 0},
   };
   for (const Expect &c : cases) {
     SCOPED_TRACE(std::string(c.name) + (c.mode ? " 8-bit" : " 24-bit"));
@@ -52,6 +54,7 @@ TEST(OGFileChoice, ExtensionAndDepthPickTheTarget) {
       messages().clear();
       EXPECT_EQ(create(tmp.file(c.name), c.mode, OGFILE_OVERWRITE | OGFILE_ASK_WITH_DIALOG), nullptr);
       EXPECT_TRUE(messages().empty());
+      EXPECT_EQ(kavfilesize(tmp.file(c.name).c_str()), 0u);
       continue;
     }
     ASSERT_NE(o, nullptr);
