@@ -107,8 +107,8 @@ Try openFile(SFile *h, const char *name, uint32_t rawFormat, uint32_t rawOffset)
     setSourceFormat(h, info.rate, info.bits, info.channels);
     h->dataOffset = info.dataOffset;
     h->length = info.dataBytes;
-    setKindName(h, "Wave");
   }
+  setKindName(h, "Wave");  // headerless PCM is wave data too
   if (!allocBuffer(h, kFileBufferBytes)) {
     KAVFileClose(f);
     return Try::Fail;
@@ -301,8 +301,10 @@ uint32_t toMilliseconds(int32_t value, bool isEnd, uint32_t period) {
   return static_cast<uint32_t>(std::min<uint64_t>(ms, 0xFFFFFFFFu));
 }
 
+// Times that add up to 0 leave the whole sound (a start and end that cancel
+// out as well as none at all).
 void trim(SFile *h, int32_t start, int32_t end, uint32_t period, bool movieKind) {
-  if (start == 0 && end == 0) return;
+  if (int64_t{start} + end == 0) return;
   const uint32_t startMs = toMilliseconds(start, false, period), endMs = toMilliseconds(end, true, period);
   const uint64_t bps = uint64_t{h->srcRate} * h->srcFrameSize;
   uint64_t skip = bps * startMs / 1000u;

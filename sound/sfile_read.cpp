@@ -229,9 +229,8 @@ uint32_t readPcm(SFile *h, uint8_t *out, uint32_t count) {
 
 void reportProgress(SFile *h) {
   Private *p = priv(h);
-  // Bytes read ahead into the buffer are not delivered yet.
-  const uint64_t ahead = uint64_t{h->remaining} + static_cast<uint32_t>(h->bufEnd - h->bufRead);
-  const uint64_t done = h->length - std::min<uint64_t>(ahead, h->length);
+  // Progress counts what has been read from the source, buffered or not.
+  const uint64_t done = h->length - std::min(h->remaining, h->length);
   const int percent = h->length ? static_cast<int>(done * 100u / h->length) : 100;
   char text[64];
   std::snprintf(text, sizeof text, "Processing sound data (%i%%)...", percent);
