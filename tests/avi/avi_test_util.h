@@ -57,7 +57,7 @@ inline std::vector<uint8_t> dibFormat(uint32_t w, uint32_t h, uint16_t bits, con
 inline avi::StreamInfo videoInfo(uint32_t w, uint32_t h, uint32_t rate, uint32_t scale) {
   avi::StreamInfo i{};
   i.fccType = avi::kStreamVideo;
-  i.fccHandler = avi::fourcc('M', 'S', 'V', 'C');
+  i.fccHandler = avi::kHandlerDib;
   i.dwScale = scale;
   i.dwRate = rate;
   i.dwQuality = -1;
