@@ -35,7 +35,8 @@ void paletteFromQuads(GFile *g, const uint8_t *quads, uint32_t entries) {
   }
 }
 
-// The frames before the first one of the range, reported as they pass.
+// The frames before the first one of the range, reported as they pass;
+// a step that returns false ends the skipping (the source has ended).
 template <typename Step>
 void skipFrames(GFile *g, Step step) {
   GFileInternal &s = state(g);
@@ -45,7 +46,7 @@ void skipFrames(GFile *g, Step step) {
     const uint64_t n = 1 + uint64_t{i} * g->inputRateDenominator * g->outputRateNumerator /
                                (uint64_t{g->inputRateNumerator} * g->outputRateDenominator);
     report(g, i == 0 ? 1 : 0, "Skipping frame %li...", static_cast<long>(n));
-    step();
+    if (!step()) return;
   }
 }
 
@@ -61,7 +62,10 @@ bool readFlic(GFile *g, bool *changed) {
   KAVFlic *f = s.flic;
   if (!ensureKindFrame(g, f->pitch * f->paddedHeight)) return false;
   if (!s.skipDone) *changed = true;
-  skipFrames(g, [&] { KAVFlicGetNext(f, s.kindFrame); });
+  skipFrames(g, [&] {
+    KAVFlicGetNext(f, s.kindFrame);
+    return true;
+  });
   const uint8_t r = KAVFlicGetNext(f, s.kindFrame);
   if (r == 0) return false;
   if (r == 2) *changed = true;
@@ -85,6 +89,7 @@ bool readZanther(GFile *g, bool *changed) {
   skipFrames(g, [&] {
     ZanthDecodeFrame(z);
     ZanthAdvance(z);
+    return true;
   });
   if (z->ReadError) return false;
   ZanthDecodeFrame(z);
@@ -106,6 +111,7 @@ bool readVorn(GFile *g) {
   skipFrames(g, [&] {
     VornDecodeFrame(v);
     VornNextFrame(v);
+    return true;
   });
   VornDecodeFrame(v);
   // When the canvas is the picture unchanged, the converter writes into it
@@ -122,9 +128,10 @@ bool readVorn(GFile *g) {
   return true;
 }
 
-bool readRaw(GFile *g, bool *changed) {
+// One frame of tags: palettes, then the pixels or any other tag that ends
+// the frame.
+bool readRawFrame(GFile *g, bool *changed) {
   GFileInternal &s = state(g);
-  if (!ensureKindFrame(g, s.kindPitch * s.rawHeight)) return false;
   for (;;) {
     uint8_t tag[4];
     if (KAVFileGet(s.raw, tag, 4) != 4) return false;
@@ -143,8 +150,18 @@ bool readRaw(GFile *g, bool *changed) {
       for (uint32_t y = 0; y < s.rawHeight; ++y)
         std::memcpy(s.kindFrame + size_t{y} * s.kindPitch, block.data() + size_t{y} * s.rawWidth, s.rawWidth);
     }
-    break;
+    return true;
   }
+}
+
+bool readRaw(GFile *g, bool *changed) {
+  GFileInternal &s = state(g);
+  if (!ensureKindFrame(g, s.kindPitch * s.rawHeight)) return false;
+  // The frames before the range are read too: a palette they carry holds
+  // for the frames that follow.
+  bool ok = true;
+  skipFrames(g, [&] { return ok = readRawFrame(g, changed); });
+  if (!ok || !readRawFrame(g, changed)) return false;
   g->frameBase = s.kindFrame;
   s.sourcePitch = s.kindPitch;
   g->frameBits = 8;
