@@ -270,7 +270,19 @@ GFile *openNextEntry(GFile *g) {
   }
 }
 
-bool readList(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32_t threshold, bool *changed) {
+// An entry is used up once it delivered all its output frames, the
+// repeats of its last source frame at a faster output rate included.
+bool entryDone(const GFile *c) { return c->outputFrameIndex >= c->outputFrameCount; }
+
+// The blank part of the canvas is cleared when the shown area moves, so a
+// smaller entry does not keep the pixels of the one before around it.
+void clearCanvasIfMoved(GFile *g, const GFilePlacement &before) {
+  if (!g->canvas || std::memcmp(&before, &g->placement, sizeof before) == 0) return;
+  std::memset(g->canvas, 0, size_t{g->canvasPitch} * ((g->canvasHeight + 3) & ~3u));
+}
+
+bool readList(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
+              bool *changed) {
   GFileInternal &s = state(g);
   if (!s.skipDone) {
     s.skipDone = true;
@@ -286,22 +298,37 @@ bool readList(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32
         continue;
       }
       bool ignored = false;
-      for (; skip; --skip) fetchFrame(s.child, soften, 0, brightness, gamma, threshold, &ignored);
+      for (; skip; --skip) fetchFrame(s.child, soften, contrast, brightness, gamma, threshold, &ignored);
     }
   }
-  if (!s.child || s.child->endFlag) {
-    if (s.child) closeHandle(s.child);
-    s.child = openNextEntry(g);
-    if (!s.child) return false;
+  // The entry shown so far stays open until the next one has a picture: the
+  // list's frame lies in its buffers, and it is shown again when the list
+  // ends early (an entry that no longer opens, or delivers fewer frames than
+  // it promised).
+  GFile *previous = nullptr;
+  if (!s.child || entryDone(s.child)) {
+    GFile *next = openNextEntry(g);
+    if (!next) return false;
+    previous = s.child;
+    s.child = next;
     *changed = true;
   }
   GFile *c = s.child;
   bool childChanged = false;
-  if (!fetchFrame(c, soften, 0, brightness, gamma, threshold, &childChanged)) return false;
+  if (!fetchFrame(c, soften, contrast, brightness, gamma, threshold, &childChanged)) {
+    if (previous) {
+      closeHandle(c);
+      s.child = previous;
+    }
+    return false;
+  }
+  if (previous) closeHandle(previous);
   if (childChanged) *changed = true;
   g->scaledWidth = c->scaledWidth;
   g->scaledHeight = c->scaledHeight;
+  const GFilePlacement before = g->placement;
   computePlacement(g);
+  clearCanvasIfMoved(g, before);
   GFileInternal &cs = state(c);
   // The entry's frame after its own filters; the list does not filter again.
   g->frameBase = cs.filtered;
@@ -315,7 +342,8 @@ bool readList(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32
   return true;
 }
 
-bool readOne(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32_t threshold, bool *changed) {
+bool readOne(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
+             bool *changed) {
   bool ok = false;
   switch (g->kind) {
     case GFILE_KIND_FLIC: ok = readFlic(g, changed); break;
@@ -324,7 +352,7 @@ bool readOne(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32_
     case GFILE_KIND_RAW: ok = readRaw(g, changed); break;
     case GFILE_KIND_AVI: ok = readAvi(g, changed); break;
     case GFILE_KIND_QUICKTIME: ok = readQuickTime(g, changed); break;
-    case GFILE_KIND_LIST: ok = readList(g, soften, brightness, gamma, threshold, changed); break;
+    case GFILE_KIND_LIST: ok = readList(g, soften, contrast, brightness, gamma, threshold, changed); break;
     case GFILE_KIND_SOUND_ONLY: ok = readSoundOnly(g, changed); break;
     default: ok = g->kind < GFILE_KIND_AVI && readStill(g, changed); break;
   }
@@ -346,7 +374,7 @@ bool fetchFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness
   GFileInternal &s = state(g);
   bool changed = false, readAny = false;
   auto readStep = [&] {
-    if (readOne(g, soften, brightness, gamma, threshold, &changed)) {
+    if (readOne(g, soften, contrast, brightness, gamma, threshold, &changed)) {
       readAny = true;
       return true;
     }
