@@ -35,7 +35,8 @@ void paletteFromQuads(GFile *g, const uint8_t *quads, uint32_t entries) {
   }
 }
 
-// The frames before the first one of the range, reported as they pass.
+// The frames before the first one of the range, reported as they pass;
+// a step that returns false ends the skipping (the source has ended).
 template <typename Step>
 void skipFrames(GFile *g, Step step) {
   GFileInternal &s = state(g);
@@ -45,7 +46,7 @@ void skipFrames(GFile *g, Step step) {
     const uint64_t n = 1 + uint64_t{i} * g->inputRateDenominator * g->outputRateNumerator /
                                (uint64_t{g->inputRateNumerator} * g->outputRateDenominator);
     report(g, i == 0 ? 1 : 0, "Skipping frame %li...", static_cast<long>(n));
-    step();
+    if (!step()) return;
   }
 }
 
@@ -61,7 +62,10 @@ bool readFlic(GFile *g, bool *changed) {
   KAVFlic *f = s.flic;
   if (!ensureKindFrame(g, f->pitch * f->paddedHeight)) return false;
   if (!s.skipDone) *changed = true;
-  skipFrames(g, [&] { KAVFlicGetNext(f, s.kindFrame); });
+  skipFrames(g, [&] {
+    KAVFlicGetNext(f, s.kindFrame);
+    return true;
+  });
   const uint8_t r = KAVFlicGetNext(f, s.kindFrame);
   if (r == 0) return false;
   if (r == 2) *changed = true;
@@ -85,6 +89,7 @@ bool readZanther(GFile *g, bool *changed) {
   skipFrames(g, [&] {
     ZanthDecodeFrame(z);
     ZanthAdvance(z);
+    return true;
   });
   if (z->ReadError) return false;
   ZanthDecodeFrame(z);
@@ -106,6 +111,7 @@ bool readVorn(GFile *g) {
   skipFrames(g, [&] {
     VornDecodeFrame(v);
     VornNextFrame(v);
+    return true;
   });
   VornDecodeFrame(v);
   // When the canvas is the picture unchanged, the converter writes into it
@@ -122,9 +128,10 @@ bool readVorn(GFile *g) {
   return true;
 }
 
-bool readRaw(GFile *g, bool *changed) {
+// One frame of tags: palettes, then the pixels or any other tag that ends
+// the frame.
+bool readRawFrame(GFile *g, bool *changed) {
   GFileInternal &s = state(g);
-  if (!ensureKindFrame(g, s.kindPitch * s.rawHeight)) return false;
   for (;;) {
     uint8_t tag[4];
     if (KAVFileGet(s.raw, tag, 4) != 4) return false;
@@ -143,8 +150,18 @@ bool readRaw(GFile *g, bool *changed) {
       for (uint32_t y = 0; y < s.rawHeight; ++y)
         std::memcpy(s.kindFrame + size_t{y} * s.kindPitch, block.data() + size_t{y} * s.rawWidth, s.rawWidth);
     }
-    break;
+    return true;
   }
+}
+
+bool readRaw(GFile *g, bool *changed) {
+  GFileInternal &s = state(g);
+  if (!ensureKindFrame(g, s.kindPitch * s.rawHeight)) return false;
+  // The frames before the range are read too: a palette they carry holds
+  // for the frames that follow.
+  bool ok = true;
+  skipFrames(g, [&] { return ok = readRawFrame(g, changed); });
+  if (!ok || !readRawFrame(g, changed)) return false;
   g->frameBase = s.kindFrame;
   s.sourcePitch = s.kindPitch;
   g->frameBits = 8;
@@ -253,7 +270,19 @@ GFile *openNextEntry(GFile *g) {
   }
 }
 
-bool readList(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32_t threshold, bool *changed) {
+// An entry is used up once it delivered all its output frames, the
+// repeats of its last source frame at a faster output rate included.
+bool entryDone(const GFile *c) { return c->outputFrameIndex >= c->outputFrameCount; }
+
+// The blank part of the canvas is cleared when the shown area moves, so a
+// smaller entry does not keep the pixels of the one before around it.
+void clearCanvasIfMoved(GFile *g, const GFilePlacement &before) {
+  if (!g->canvas || std::memcmp(&before, &g->placement, sizeof before) == 0) return;
+  std::memset(g->canvas, 0, size_t{g->canvasPitch} * ((g->canvasHeight + 3) & ~3u));
+}
+
+bool readList(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
+              bool *changed) {
   GFileInternal &s = state(g);
   if (!s.skipDone) {
     s.skipDone = true;
@@ -269,22 +298,37 @@ bool readList(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32
         continue;
       }
       bool ignored = false;
-      for (; skip; --skip) fetchFrame(s.child, soften, 0, brightness, gamma, threshold, &ignored);
+      for (; skip; --skip) fetchFrame(s.child, soften, contrast, brightness, gamma, threshold, &ignored);
     }
   }
-  if (!s.child || s.child->endFlag) {
-    if (s.child) closeHandle(s.child);
-    s.child = openNextEntry(g);
-    if (!s.child) return false;
+  // The entry shown so far stays open until the next one has a picture: the
+  // list's frame lies in its buffers, and it is shown again when the list
+  // ends early (an entry that no longer opens, or delivers fewer frames than
+  // it promised).
+  GFile *previous = nullptr;
+  if (!s.child || entryDone(s.child)) {
+    GFile *next = openNextEntry(g);
+    if (!next) return false;
+    previous = s.child;
+    s.child = next;
     *changed = true;
   }
   GFile *c = s.child;
   bool childChanged = false;
-  if (!fetchFrame(c, soften, 0, brightness, gamma, threshold, &childChanged)) return false;
+  if (!fetchFrame(c, soften, contrast, brightness, gamma, threshold, &childChanged)) {
+    if (previous) {
+      closeHandle(c);
+      s.child = previous;
+    }
+    return false;
+  }
+  if (previous) closeHandle(previous);
   if (childChanged) *changed = true;
   g->scaledWidth = c->scaledWidth;
   g->scaledHeight = c->scaledHeight;
+  const GFilePlacement before = g->placement;
   computePlacement(g);
+  clearCanvasIfMoved(g, before);
   GFileInternal &cs = state(c);
   // The entry's frame after its own filters; the list does not filter again.
   g->frameBase = cs.filtered;
@@ -298,7 +342,8 @@ bool readList(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32
   return true;
 }
 
-bool readOne(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32_t threshold, bool *changed) {
+bool readOne(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
+             bool *changed) {
   bool ok = false;
   switch (g->kind) {
     case GFILE_KIND_FLIC: ok = readFlic(g, changed); break;
@@ -307,7 +352,7 @@ bool readOne(GFile *g, uint32_t soften, int32_t brightness, float gamma, uint32_
     case GFILE_KIND_RAW: ok = readRaw(g, changed); break;
     case GFILE_KIND_AVI: ok = readAvi(g, changed); break;
     case GFILE_KIND_QUICKTIME: ok = readQuickTime(g, changed); break;
-    case GFILE_KIND_LIST: ok = readList(g, soften, brightness, gamma, threshold, changed); break;
+    case GFILE_KIND_LIST: ok = readList(g, soften, contrast, brightness, gamma, threshold, changed); break;
     case GFILE_KIND_SOUND_ONLY: ok = readSoundOnly(g, changed); break;
     default: ok = g->kind < GFILE_KIND_AVI && readStill(g, changed); break;
   }
@@ -329,7 +374,7 @@ bool fetchFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness
   GFileInternal &s = state(g);
   bool changed = false, readAny = false;
   auto readStep = [&] {
-    if (readOne(g, soften, brightness, gamma, threshold, &changed)) {
+    if (readOne(g, soften, contrast, brightness, gamma, threshold, &changed)) {
       readAny = true;
       return true;
     }

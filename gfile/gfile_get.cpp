@@ -48,7 +48,15 @@ uint32_t get(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, f
                    uint32_t(p.visibleHeight) == g->sourceHeight && g->canvasPitch == g->sourceWidth * 4 &&
                    g->canvasHeight == g->sourceHeight && s.vorn && s.vorn->width == g->sourceWidth;
   if (!fetchFrame(g, soften, contrast, brightness, gamma, threshold, &changed)) return 0;
+  // For 8-bit output the caller learns whether the palette it is handed is
+  // new: on the first frame, or when it differs from the one handed before.
+  // The source palette changing (every new entry of a list, for one) need
+  // not change it.
+  uint8_t handed[768];
+  const bool firstPalette = s.firstPalette;
+  if (!g->trueColour) std::memcpy(handed, g->palette, sizeof handed);
   if (!preparePalette(g, &changed, soften, contrast, brightness, gamma, threshold)) return 0;
+  if (!g->trueColour) changed = firstPalette || std::memcmp(handed, g->palette, sizeof handed) != 0;
   convertRows(g);
   return 1u | (changed ? 0x100u : 0u);
 }

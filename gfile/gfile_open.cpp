@@ -381,7 +381,13 @@ KAV_EXPORT void KAVAPI GFileReset(GFile *g) {
     clearColourCache(g);
     if (s.child) closeHandle(s.child);
     s.child = nullptr;
-    if (g->kind == GFILE_KIND_LIST) restartList(g);
+    if (g->kind == GFILE_KIND_LIST) {
+      // The list's frame lay in the entry just closed.
+      g->frameBase = nullptr;
+      s.filtered = nullptr;
+      s.visible = nullptr;
+      restartList(g);
+    }
   } catch (...) {
   }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kavutil/kavbase.h"
+#include "util/blank.h"
 
 namespace kav {
 namespace {
@@ -103,7 +104,10 @@ ListEntry InputList::startPattern(std::string line, int32_t first, int32_t last)
       ++p;
       to = parseNumber(p);
     }
+    // "s??.png *1-2" names s01.png: blanks before the range are no part of
+    // the name.
     line.resize(star);
+    while (!line.empty() && isBlank(line.back())) line.pop_back();
   }
   pattern_ = line;
   nextNumber_ = from;

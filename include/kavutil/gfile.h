@@ -138,7 +138,9 @@ KAV_EXPORT void KAVAPI GFileCommandLine(char *cmdline, uint32_t *flags, uint32_t
 
 /* Delivers the next output frame into file->canvas. Low byte 1 when a frame
    was delivered, 0 when the callback cancelled or the palette could not be
-   computed; bit 8 is set when the delivered palette differs from the last. */
+   computed; bit 8 is set when the delivered palette is new (the first
+   frame, or a palette that differs from the last); with 32-bit output, when
+   the source palette changed. */
 KAV_EXPORT uint32_t KAVAPI GFileGet(GFile *file, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma,
                                     uint32_t threshold);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <kavutil/vornfile.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/avi/avi_file.h"
@@ -69,19 +70,28 @@ TEST(GFileGet, OutputRateRepeatsOrSkipsSourceFrames) {
 
 TEST(GFileGet, SkippingAndProgressMessages) {
   kavtest::TempDir dir;
-  const std::string flc = writeFlic(dir, "s.flc", 8, 8, 10);
-  messages().list.clear();
-  GFile *g = open(flc, 0, 0, 0, 0, 0, 0, 0, 4, 0, record);
-  ASSERT_NE(g, nullptr);
-  get(g);
-  ASSERT_GE(messages().list.size(), 4u);
-  EXPECT_EQ(messages().list[0], (std::pair<std::string, int32_t>{"Processing frame 4 of 10...", 0}));
-  EXPECT_EQ(messages().list[1], (std::pair<std::string, int32_t>{"Skipping frame 1...", 1}));
-  EXPECT_EQ(messages().list[2], (std::pair<std::string, int32_t>{"Skipping frame 2...", 0}));
-  EXPECT_EQ(messages().list[3], (std::pair<std::string, int32_t>{"Skipping frame 3...", 0}));
   const auto pal = colourfulPalette();
-  EXPECT_EQ(pixel32(g, 1, 1), rgbOf(pal, picture8(8, 8, 3)[9]));
-  GFileClose(g);
+  std::vector<std::vector<uint8_t>> frames;
+  for (uint32_t n = 0; n < 10; ++n) frames.push_back(picture8(8, 8, n));
+  // The raw file carries its palette in the first frame only, which is
+  // skipped: the palette still holds for the frames delivered.
+  for (const std::string &file : {writeFlic(dir, "s.flc", 8, 8, 10), writeRaw(dir, "s.raw", 8, 8, frames, pal)}) {
+    SCOPED_TRACE(file);
+    messages().list.clear();
+    GFile *g = open(file, 0, 0, 0, 0, 0, 0, 0, 4, 0, record);
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->frameCount, 7u);
+    get(g);
+    ASSERT_GE(messages().list.size(), 4u);
+    EXPECT_EQ(messages().list[0], (std::pair<std::string, int32_t>{"Processing frame 4 of 10...", 0}));
+    EXPECT_EQ(messages().list[1], (std::pair<std::string, int32_t>{"Skipping frame 1...", 1}));
+    EXPECT_EQ(messages().list[2], (std::pair<std::string, int32_t>{"Skipping frame 2...", 0}));
+    EXPECT_EQ(messages().list[3], (std::pair<std::string, int32_t>{"Skipping frame 3...", 0}));
+    EXPECT_EQ(pixel32(g, 1, 1), rgbOf(pal, picture8(8, 8, 3)[9]));
+    get(g);
+    EXPECT_EQ(pixel32(g, 1, 1), rgbOf(pal, picture8(8, 8, 4)[9]));
+    GFileClose(g);
+  }
 }
 
 uint32_t KAVAPI cancel(const char *, int32_t) { return 0x101; }
@@ -369,6 +379,86 @@ TEST(GFileGet, ListOfMixedKindsWithRepeats) {
   ASSERT_NE(g, nullptr);
   get(g);
   EXPECT_EQ(frameShown(g, 8, 4, 6), 6);
+  GFileClose(g);
+}
+
+// The stills of tests/data/gfile, made by ImageMagick (make.sh there):
+// p00.png and p01.png are 8 x 6, p02.png is 4 x 3, each of one colour.
+void copyStills(kavtest::TempDir &dir) {
+  for (const char *n : {"p00.png", "p01.png", "p02.png"})
+    kavtest::writeFile(dir.file(n), kavtest::readFile(std::string(KAV_GFILE_DATA_DIR "/") + n));
+}
+
+TEST(GFileGet, ListsAndSequencesOfStillsKeepEveryFrame) {
+  kavtest::TempDir dir;
+  copyStills(dir);
+  writeText(dir.file("seq.lst"), dir.file("p00.png") + "\n" + dir.file("p01.png") + " /L2\n" + dir.file("p02.png"));
+  // The colours as stored, and after contrast 40.
+  const uint32_t plain[3] = {0x1EE164, 0x32CD64, 0x46B964};
+  const uint32_t contrast40[3] = {0x00FF57, 0x0EF057, 0x2BD357};
+  struct Case {
+    const char *name;
+    uint32_t inputRate, outputRate, contrast;
+    std::vector<int> shown;
+  };
+  const Case cases[] = {
+      // Each still twice at twice the rate, the last entry's repeats included.
+      {"p??.png*0-2", 10, 20, 0, {0, 0, 1, 1, 2, 2}},
+      {"seq.lst", 10, 20, 0, {0, 0, 1, 1, 1, 1, 2, 2}},
+      {"p??.png *0-2", 0, 0, 0, {0, 1, 2}},  // the blank is no part of the names
+      {"p??.png*0-2", 0, 0, 40, {0, 1, 2}},
+      {"seq.lst", 0, 0, 40, {0, 1, 1, 2}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " contrast " + std::to_string(c.contrast));
+    GFile *g = open(dir.file(c.name), 0, c.inputRate, 1, c.outputRate, 1);
+    ASSERT_NE(g, nullptr);
+    ASSERT_EQ(g->outputFrameCount, c.shown.size());
+    ASSERT_EQ(g->canvasWidth, 8u);
+    const uint32_t *colour = c.contrast ? contrast40 : plain;
+    for (size_t n = 0; n < c.shown.size(); ++n) {
+      ASSERT_EQ(get(g, 1.0f, c.contrast) & 0xFF, 1u) << n;
+      const uint32_t want = colour[c.shown[n]];
+      EXPECT_EQ(pixel32(g, 0, 0), want) << n;
+      EXPECT_EQ(pixel32(g, 3, 2), want) << n;
+      // Around the smaller picture the canvas is blank.
+      EXPECT_EQ(pixel32(g, 7, 5), c.shown[n] == 2 ? 0u : want) << n;
+      EXPECT_EQ(pixel32(g, 4, 0), c.shown[n] == 2 ? 0u : want) << n;
+    }
+    EXPECT_EQ(g->endFlag, 1u);
+    GFileClose(g);
+  }
+
+  // 8-bit output: bit 8 of the result tells that the palette handed over is
+  // new, not that a new entry began.
+  GFile *g = open(dir.file("p??.png*0-2"), 1, 10, 1, 20, 1);
+  ASSERT_NE(g, nullptr);
+  uint8_t before[768] = {};
+  int newPalettes = 0;
+  for (int n = 0; n < 6; ++n) {
+    const uint32_t r = get(g);
+    ASSERT_EQ(r & 0xFF, 1u) << n;
+    const bool differs = std::memcmp(before, g->palette, 768) != 0;
+    EXPECT_EQ((r & 0x100) != 0, n == 0 || differs) << n;
+    newPalettes += (r & 0x100) != 0;
+    std::memcpy(before, g->palette, 768);
+  }
+  EXPECT_EQ(newPalettes, 1);  // the whole sequence was analysed at once
+  GFileClose(g);
+
+  // An entry gone by the time it is due ends the list early; the picture
+  // shown last stays.
+  kavtest::writeFile(dir.file("gone.png"), kavtest::readFile(dir.file("p01.png")));
+  writeText(dir.file("gone.lst"), dir.file("p00.png") + "\n" + dir.file("gone.png") + "\n");
+  g = open(dir.file("gone.lst"));
+  ASSERT_NE(g, nullptr);
+  ASSERT_EQ(g->outputFrameCount, 2u);
+  std::remove(dir.file("gone.png").c_str());
+  for (int n = 0; n < 3; ++n) {
+    ASSERT_EQ(get(g) & 0xFF, 1u) << n;
+    EXPECT_EQ(pixel32(g, 5, 5), plain[0]) << n;
+  }
+  EXPECT_EQ(g->endFlag, 1u);
   GFileClose(g);
 }
 
