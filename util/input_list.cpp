@@ -17,15 +17,40 @@ struct LineSwitches {
   int32_t first, last, plays;
 };
 
+// Where the switches after the name begin. A name holds "/" as its directory
+// separator here, so "/tmp/s5/a.avi" must not give up "/s5" as a first frame:
+// only whole words after the first, each a "/" with no second "/", are
+// switches, the same rule the tools apply to their arguments.
+size_t switchesStart(const std::string &line) {
+  size_t start = line.size();
+  size_t end = line.size();
+  for (;;) {
+    while (end > 0 && isBlank(line[end - 1])) --end;
+    size_t begin = end;
+    while (begin > 0 && !isBlank(line[begin - 1])) --begin;
+    if (begin == end || line[begin] != '/' || line.find('/', begin + 1) < end) return start;
+    size_t before = begin;
+    while (before > 0 && isBlank(line[before - 1])) --before;
+    if (before == 0) return start;  // the first word is the name
+    start = begin;
+    end = begin;
+  }
+}
+
 LineSwitches takeSwitches(std::string &line) {
-  std::vector<char> buf(line.begin(), line.end());
+  const size_t at = switchesStart(line);
+  std::vector<char> buf(line.begin() + static_cast<std::ptrdiff_t>(at), line.end());
   buf.push_back('\0');
   LineSwitches s;
   s.first = GetSwitchNum(buf.data(), 'S', 0);
   s.last = GetSwitchNum(buf.data(), 'E', 0);
   s.plays = GetSwitchNum(buf.data(), 'L', 0);
-  Trim(buf.data());
-  line = buf.data();
+  line.resize(at);
+  line += buf.data();
+  std::vector<char> whole(line.begin(), line.end());
+  whole.push_back('\0');
+  Trim(whole.data());
+  line = whole.data();
   return s;
 }
 

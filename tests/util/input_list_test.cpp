@@ -57,13 +57,16 @@ TEST(InputList, LinesSwitchesCommentsRepeatsAndPatterns) {
             "one.bmp?*7 /L2\n"
             "g?.tga /S2 /E3\n"
             "last.avi\n"
+            "/clips/s5/e2 cut.avi /L2\n"
+            "/l1/p?.png*4\n"
             "\n\n");
   kav::InputList list;
   ASSERT_TRUE(list.openListFile(lst.c_str()));
   const std::vector<Yield> expected = {
       {"a.avi", 0, 0},   {"a.avi", 0, 0},   {"a.avi", 0, 0},   {"b.flc", 5, 9},  {"f01.tga", 0, 0},
       {"f02.tga", 0, 0}, {"f03.tga", 0, 0}, {"one.bmp7", 0, 0}, {"g2.tga", 0, 0}, {"g3.tga", 0, 0},
-      {"last.avi", 0, 0},
+      {"last.avi", 0, 0},  {"/clips/s5/e2 cut.avi", 0, 0}, {"/clips/s5/e2 cut.avi", 0, 0},
+      {"/l1/p4.png", 0, 0},
   };
   EXPECT_EQ(walk(list), expected);
   EXPECT_EQ(walk(list), expected);  // rewound: the next walk starts again
@@ -79,6 +82,8 @@ TEST(InputList, DirectPatternsEndAfterTheirRun) {
   EXPECT_EQ(walk(list), (std::vector<Yield>{{"frame00.png", 0, 0}}));
   list.openName("clip.avi /S2 /E4");  // a plain name of its own: once per walk
   EXPECT_EQ(walk(list), (std::vector<Yield>{{"clip.avi", 2, 4}}));
+  list.openName("/tmp/s5/p??.png*0-1");  // folders that look like switches stay in the name
+  EXPECT_EQ(walk(list), (std::vector<Yield>{{"/tmp/s5/p00.png", 0, 0}, {"/tmp/s5/p01.png", 0, 0}}));
 }
 
 TEST(InputList, LongLinesStayWhole) {
