@@ -180,6 +180,7 @@ def make_stills(tmp):
     run(CONVERT, pal200_png, "-type", "Palette", "-compress", "RLE", "BMP3:" + out("bmp_rle8.bmp"))
     picture("bmp_rle8.bmp", [pillow_rgb("bmp_rle8.bmp")], 8)
     pil("bmp_24bit.bmp", src, 24)
+    pil("bmp_32bit_pillow.bmp", rgba, 24)
     run(CONVERT, rgba_png, "-define", "bmp:format=bmp4", "BMP:" + out("bmp_32bit_alpha.bmp"))
     picture("bmp_32bit_alpha.bmp", [pillow_rgb("bmp_32bit_alpha.bmp")], 24)
     # 16-bit: both layouts are widened the same way, by shifting each field
@@ -225,6 +226,11 @@ def make_stills(tmp):
     hi = (v >> 8).astype(np.uint8)
     picture("png_grey16.png", [np.dstack([hi, hi, hi])], 24)
     pil("png_grey_alpha.png", rgba.convert("LA"), 8)
+    # 16-bit grey with alpha, interlaced: grey levels are the samples' high bytes.
+    run(CONVERT, rgba_png, "-colorspace", "Gray", "-evaluate", "multiply", "0.997", "-depth", "16",
+        "-interlace", "PNG", "-define", "png:color-type=4", "-define", "png:bit-depth=16",
+        out("png_grey_alpha16_interlaced.png"))
+    picture("png_grey_alpha16_interlaced.png", [magick_rgb("png_grey_alpha16_interlaced.png")], 24)
     pil("png_rgb24.png", src, 24)
     pil("png_rgba32.png", rgba, 24)
     run(CONVERT, src_png, "-evaluate", "multiply", "0.998", "-depth", "16", "PNG48:" + out("png_rgb48.png"))
@@ -269,6 +275,15 @@ def make_stills(tmp):
     pil("tif_pal8.tif", pal256, 8)
     # Unassociated alpha (ExtraSamples 2): the colours are the stored ones.
     pil("tif_rgba_unassociated.tif", rgba, 24, compression="tiff_adobe_deflate")
+    # The same with separate planes, from ImageMagick.
+    run(CONVERT, rgba_png, "-interlace", "Plane", "-define", "tiff:alpha=unassociated",
+        "TIFF:" + out("tif_rgba_unassociated_planar.tif"))
+    picture("tif_rgba_unassociated_planar.tif", [magick_rgb("tif_rgba_unassociated_planar.tif")], 24)
+    run(CONVERT, src_png, "-colorspace", "Gray", "-depth", "4", "-compress", "Zip",
+        "TIFF:" + out("tif_grey4.tif"))
+    picture("tif_grey4.tif", [magick_rgb("tif_grey4.tif")], 8)
+    run(CONVERT, pal16_png, "-type", "Palette", "-depth", "4", "TIFF:" + out("tif_pal4.tif"))
+    picture("tif_pal4.tif", [magick_rgb("tif_pal4.tif")], 8)
     g16.save(out("tif_grey16.tif"))
     picture("tif_grey16.tif", [np.dstack([hi, hi, hi])], 24)
     run(CONVERT, src_png, "-interlace", "Plane", "-compress", "Zip", "TIFF:" + out("tif_planar.tif"))
@@ -283,6 +298,9 @@ def make_stills(tmp):
     run(CONVERT, src_png, "-evaluate", "multiply", "0.998", "-depth", "16", "-compress", "Zip",
         "TIFF:" + out("tif_rgb48.tif"))
     picture("tif_rgb48.tif", [magick_rgb("tif_rgb48.tif")], 24, tolerance="1/1")
+    run(CONVERT, src_png, "-evaluate", "multiply", "0.998", "-depth", "16", "-interlace", "Plane",
+        "-define", "tiff:tile-geometry=16x16", "TIFF:" + out("tif_rgb48_planar_tiled.tif"))
+    picture("tif_rgb48_planar_tiled.tif", [magick_rgb("tif_rgb48_planar_tiled.tif")], 24, tolerance="1/1")
     # LZW is refused by the TIFF kind, and no other kind takes the file.
     src.save(out("tif_lzw.tif"), compression="tiff_lzw")
     refuse("refuse-picture", "tif_lzw.tif", "Error opening: %s")
@@ -296,6 +314,10 @@ def make_stills(tmp):
     run(CONVERT, src_png, "-quality", "85", "-sampling-factor", "1x1", "-interlace", "JPEG",
         out("jpg_magick_progressive_444.jpg"))
     picture("jpg_magick_progressive_444.jpg", [pillow_rgb("jpg_magick_progressive_444.jpg")], 24, tolerance="6/1")
+    run(CONVERT, src_png, "-quality", "85", "-define", "jpeg:restart-interval=1", out("jpg_magick_restarts.jpg"))
+    picture("jpg_magick_restarts.jpg", [pillow_rgb("jpg_magick_restarts.jpg")], 24, tolerance="6/1")
+    run(CONVERT, src_png, "-quality", "90", "-colorspace", "CMYK", out("jpg_magick_cmyk.jpg"))
+    picture("jpg_magick_cmyk.jpg", [pillow_rgb("jpg_magick_cmyk.jpg")], 24, tolerance="6/1")
 
     # PCX
     pil("pcx_1bit.pcx", mono, 8)
@@ -303,6 +325,13 @@ def make_stills(tmp):
     pil("pcx_rgb24.pcx", src, 24)
     run(CONVERT, pal16_png, "-type", "Palette", "PCX:" + out("pcx_magick_pal.pcx"))
     picture("pcx_magick_pal.pcx", [pillow_rgb("pcx_magick_pal.pcx")], 8)
+    run(CONVERT, src_png, "PCX:" + out("pcx_magick_rgb24.pcx"))
+    picture("pcx_magick_rgb24.pcx", [pillow_rgb("pcx_magick_rgb24.pcx")], 24)
+    # ImageMagick writes a two-colour picture as three planes of 8 bits.
+    run(CONVERT, src_png, "-monochrome", "PCX:" + out("pcx_magick_mono.pcx"))
+    with open(out("pcx_magick_mono.pcx"), "rb") as fh:
+        head = fh.read(66)
+    picture("pcx_magick_mono.pcx", [pillow_rgb("pcx_magick_mono.pcx")], 8 if head[3] * head[65] <= 8 else 24)
 
 
 # ---------------------------------------------------------------- movies
@@ -350,7 +379,8 @@ def demuxed_stills(name, demux, ext, tmp):
 
 def decoded_pcm(name, demux, fmt, rate, channels, tmp):
     raw = os.path.join(tmp, "sound.raw")
-    gst("filesrc location=%s ! %s name=d d.audio_0 ! queue ! audioconvert ! "
+    # Without dithering: audioconvert otherwise adds noise even from S8 to U8.
+    gst("filesrc location=%s ! %s name=d d.audio_0 ! queue ! audioconvert dithering=none noise-shaping=none ! "
         "audio/x-raw,format=%s,rate=%d,channels=%d ! filesink location=%s" %
         (out(name), demux, fmt, rate, channels, raw))
     with open(raw, "rb") as fh:
@@ -359,10 +389,11 @@ def decoded_pcm(name, demux, fmt, rate, channels, tmp):
 
 def make_movies(tmp):
     # QuickTime from qtmux: raw, JPEG and PNG video, with twos, sowt and raw
-    # (8-bit) sound. qtmux puts a data handler 'hdlr' inside 'minf'.
+    # (8-bit unsigned) sound; qtmux stores signed 8-bit sound as 'sowt'. qtmux puts a data handler 'hdlr' inside 'minf'.
     qt = (("qt_raw_twos.mov", "RGB", "", "S16BE", 11025, 2, 16),
           ("qt_jpeg_sowt.mov", "I420", "jpegenc quality=90 !", "S16LE", 8000, 1, 16),
-          ("qt_png_raw8.mov", "RGB", "pngenc !", "U8", 11025, 2, 8))
+          ("qt_png_raw8.mov", "RGB", "pngenc !", "U8", 11025, 2, 8),
+          ("qt_raw_sowt8.mov", "RGB", "", "S8", 8000, 1, 8))
     for name, vfmt, enc, afmt, rate, ch, bits in qt:
         gst(video_src(vfmt), "!", enc, "queue ! qtmux name=m ! filesink location=" + out(name),
             audio_src(afmt, rate, ch), "! queue ! m.")
@@ -382,6 +413,7 @@ def make_movies(tmp):
     avi = (("avi_bgr24_s16_stereo.avi", "BGR", W, "", "S16LE", 11025, 2, 16, 24),
            ("avi_bgr24_odd_u8_mono.avi", "BGR", 31, "", "U8", 8000, 1, 8, 24),
            ("avi_bgrx32_u8_stereo.avi", "BGRx", W, "", "U8", 11025, 2, 8, 32),
+           ("avi_bgra32_s16_mono.avi", "BGRA", 35, "", "S16LE", 22050, 1, 16, 32),
            ("avi_mjpeg_s16_mono.avi", "I420", W, "jpegenc quality=90 !", "S16LE", 8000, 1, 16, 24))
     for name, vfmt, width, enc, afmt, rate, ch, bits, vbits in avi:
         gst(video_src(vfmt, width), "!", enc, "queue ! avimux name=m ! filesink location=" + out(name),
