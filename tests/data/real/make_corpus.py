@@ -35,6 +35,8 @@ Variants these producers cannot write, and so are missing here:
   writes them).
 - AVI: 8-bit video with a palette (avimux takes GRAY8 only as 'Y800', which
   is in the corpus as a file to refuse).
+- MP4 from mp4mux: it takes only compressed video and sound (H.264,
+  MPEG-4, AAC ...), none of which the reader decodes.
 - WAVE: a LIST chunk before 'data' (sox writes none, wavenc writes its LIST
   after the data), and an extensible header for 8 or 16-bit sound of one or
   two channels (sox and wavenc use it only for more bits or channels; a 24-bit
@@ -412,6 +414,13 @@ def make_movies(tmp):
     # A movie with sound only.
     gst(audio_src("S16BE", 8000, 1), "! qtmux ! filesink location=" + out("qt_sound_only.mov"))
     sound("qt_sound_only.mov", 8000, 16, 1, decoded_pcm("qt_sound_only.mov", "qtdemux", "S16LE", 8000, 1, tmp))
+    # 24 and 32-bit sound is played as 16-bit: the two most significant bytes
+    # of each sample that GStreamer decodes.
+    for name, fmt, width, ch in (("qt_sound_s24_sowt.mov", "S24LE", 3, 2), ("qt_sound_s32_twos.mov", "S32BE", 4, 1)):
+        gst(audio_src(fmt, 8000, ch), "! qtmux ! filesink location=" + out(name))
+        wide = decoded_pcm(name, "qtdemux", fmt.replace("BE", "LE"), 8000, ch, tmp)
+        samples = np.frombuffer(wide, dtype=np.uint8).reshape(-1, width)
+        sound(name, 8000, 16, ch, samples[:, width - 2:].tobytes())
 
     # AVI from avimux: 24 and 32-bit DIBs (odd widths), Motion JPEG, PCM
     # 8/16-bit mono/stereo.
@@ -428,6 +437,10 @@ def make_movies(tmp):
         else:
             picture(name, decoded_raw_frames(name, "avidemux", width, tmp), vbits, "%d/1" % RATE, width=width)
         sound(name, rate, bits, ch, decoded_pcm(name, "avidemux", afmt, rate, ch, tmp))
+    # 24-bit sound is not played from AVI files.
+    gst(video_src("BGR"), "! queue ! avimux name=m ! filesink location=" + out("avi_s24_sound.avi"),
+        audio_src("S24LE", 8000, 1), "! queue ! m.")
+    refuse("refuse-sound", "avi_s24_sound.avi", "Error opening the audio input file.")
     # Grey video is stored as 'Y800', which we do not decode.
     gst(video_src("GRAY8"), "! avimux ! filesink location=" + out("avi_y800.avi"))
     refuse("refuse-picture", "avi_y800.avi", "Error opening: %s")
