@@ -149,7 +149,8 @@ bool grey(const TiffShape &s) {
 int infoBits(const TiffShape &s) {
   if (paletted(s)) return s.bits;
   if (grey(s)) return s.bits;  // 16-bit grey counts as more than 8 bits, though loaded as 8-bit levels
-  if (s.photometric == PHOTOMETRIC_MINISBLACK || s.photometric == PHOTOMETRIC_MINISWHITE) return 8;
+  // The rest (grey with alpha among them) is read as true colour through
+  // libtiff's RGBA reader, so a buffer of 8 bits or fewer could not take it.
   return s.samples >= 4 && s.photometric == PHOTOMETRIC_RGB ? 32 : 24;
 }
 

@@ -229,7 +229,8 @@ def make_stills(tmp):
         v = np.asarray(im).astype(np.uint32)
     hi = (v >> 8).astype(np.uint8)
     picture("png_grey16.png", [np.dstack([hi, hi, hi])], 24)
-    pil("png_grey_alpha.png", rgba.convert("LA"), 8)
+    # Grey with alpha stores 16 bits a pixel, so it counts as deeper than 8.
+    pil("png_grey_alpha.png", rgba.convert("LA"), 24)
     # 16-bit grey with alpha, interlaced: grey levels are the samples' high bytes.
     run(CONVERT, rgba_png, "-colorspace", "Gray", "-evaluate", "multiply", "0.997", "-depth", "16",
         "-interlace", "PNG", "-define", "png:color-type=4", "-define", "png:bit-depth=16",
@@ -279,6 +280,7 @@ def make_stills(tmp):
     pil("tif_pal8.tif", pal256, 8)
     # Unassociated alpha (ExtraSamples 2): the colours are the stored ones.
     pil("tif_rgba_unassociated.tif", rgba, 24, compression="tiff_adobe_deflate")
+    pil("tif_grey_alpha_unassociated.tif", rgba.convert("LA"), 24)
     # The same with separate planes, from ImageMagick.
     run(CONVERT, rgba_png, "-interlace", "Plane", "-define", "tiff:alpha=unassociated",
         "TIFF:" + out("tif_rgba_unassociated_planar.tif"))
