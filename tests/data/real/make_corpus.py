@@ -31,8 +31,10 @@ from the top row, each row left to right; it is written as 16 hex digits.
 The PCM hash is the same function over the bytes.
 
 Variants these producers cannot write, and so are missing here:
-- BMP: top-down rows, RLE4 and OS/2 headers (neither Pillow nor ImageMagick
-  writes them).
+- BMP: top-down rows, RLE4, OS/2 headers and 16-bit pixels without bit
+  fields (neither Pillow nor ImageMagick writes them).
+- PCX: 16 colours in four 1-bit planes (ImageMagick writes 8-bit indices).
+- TGA: 15/16-bit pixels.
 - AVI: 8-bit video with a palette (avimux takes GRAY8 only as 'Y800', which
   is in the corpus as a file to refuse).
 - MP4 from mp4mux: it takes only compressed video and sound (H.264,
@@ -252,6 +254,10 @@ def make_stills(tmp):
     pil("gif_plain.gif", pal256, 8, interlace=0)
     pil("gif_interlaced.gif", pal256, 8, interlace=1)
     pil("gif_2colour.gif", pal2, 8)
+    pil("gif_transparent.gif", pal16, 8, transparency=5)
+    # An animation is read as a still picture: its first frame.
+    pal256.save(out("gif_animated.gif"), save_all=True, append_images=[pal16, pal4], duration=100, loop=0)
+    picture("gif_animated.gif", [pillow_rgb("gif_animated.gif")], 8)
     run(CONVERT, pal16_png, "-interlace", "GIF", out("gif_magick_interlaced.gif"))
     picture("gif_magick_interlaced.gif", [pillow_rgb("gif_magick_interlaced.gif")], 8)
 
