@@ -26,6 +26,11 @@ Manifest lines are tab-separated; '#' starts a comment line.
   refuse-sound <file> <message>     SFileOpen fails and reports the message
       ("%s" in a message stands for the name as given).
 
+Samples deeper than 8 bits are expected as their high byte, the
+independent decoder's 16-bit value shifted down (48-bit TIFF allows one step
+either way: how it narrows them is the TIFF reader's choice). 16-bit BMP
+fields are expected widened by a shift, so a 5-bit 31 is 248.
+
 A frame hash is 64-bit FNV-1a over the frame's R, G, B bytes, row by row
 from the top row, each row left to right; it is written as 16 hex digits.
 The PCM hash is the same function over the bytes.
@@ -45,7 +50,6 @@ Variants these producers cannot write, and so are missing here:
   extensible file is here as a file to refuse).
 """
 
-import io
 import os
 import shutil
 import subprocess
