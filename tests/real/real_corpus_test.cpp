@@ -105,6 +105,18 @@ std::vector<uint8_t> rgbOf(const GFile *g) {
   return rgb;
 }
 
+// The kind a file must open as, by its extension.
+std::string kindFor(const std::string &file) {
+  static const std::pair<const char *, const char *> kinds[] = {
+      {".bmp", "BMP still image"}, {".gif", "GIF still image"}, {".tif", "TIF still image"},
+      {".jpg", "JPEG still image"}, {".tga", "TGA still image"}, {".png", "PNG still image"},
+      {".pcx", "PCX still image"}, {".avi", "AVI"}, {".mov", "QuickTime"}};
+  const std::string ext = file.substr(file.rfind('.'));
+  for (const auto &k : kinds)
+    if (ext == k.first) return k.second;
+  return "?";
+}
+
 void checkPicture(const Entry &e) {
   const uint32_t width = e.number(2), height = e.number(3), frames = e.number(4), bits = e.number(6);
   const std::vector<std::string> rate = split(e.fields.at(5), '/');
@@ -113,6 +125,7 @@ void checkPicture(const Entry &e) {
   GFile *g = GFileOpen(e.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 256, 0, 0, 2, nullptr, nullptr,
                        record);
   ASSERT_NE(g, nullptr) << (messages().empty() ? "" : messages().back().first);
+  EXPECT_EQ(g->kindName, kindFor(e.file()));
   EXPECT_EQ(g->sourceWidth, width);
   EXPECT_EQ(g->sourceHeight, height);
   EXPECT_EQ(g->frameCount, frames);
