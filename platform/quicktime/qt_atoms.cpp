@@ -131,9 +131,12 @@ void readMedia(Movie &m, Track &t, const Atom &mdia, int depth) {
   walkAtoms(m, mdia.data, mdia.data + mdia.size, [&](const Atom &a) {
     if (a.type == atomType('m', 'd', 'h', 'd')) {
       readMediaHeader(m, t, a);
-    } else if (a.type == atomType('h', 'd', 'l', 'r')) {
+    } else if (a.type == atomType('h', 'd', 'l', 'r') && depth == 0) {
+      // Only the media's own handler names the track's kind. The one inside
+      // 'minf' is the data handler (component type 'dhlr', subtype 'alis'
+      // or 'url '), which QuickTime writers put there as well.
       uint8_t h[12];
-      if (m.readAt(a.data, h, 12) == 12) t.handler = be32(h + 8);
+      if (m.readAt(a.data, h, 12) == 12 && be32(h + 4) != atomType('d', 'h', 'l', 'r')) t.handler = be32(h + 8);
     } else if (a.type == atomType('m', 'i', 'n', 'f') && depth < kMaxDepth) {
       readMedia(m, t, a, depth + 1);
     } else if (a.type == atomType('s', 't', 'b', 'l')) {

@@ -95,7 +95,10 @@ int parseHeader(ByteView in, BmpHeader &h) {
   return kStillOk;
 }
 
-// One channel of a bit-field pixel, widened to 8 bits.
+// One channel of a bit-field pixel, made 8 bits wide by shifting, as
+// 16-bit x:5:5:5 pixels are everywhere else: a narrower field moves up (a
+// 5-bit 31 becomes 248, a 6-bit 63 becomes 252), a wider one keeps its top
+// 8 bits. So 5:5:5 and 5:6:5 pictures of the same colours come out alike.
 struct Field {
   uint32_t mask = 0;
   int shift = 0, bits = 0;
@@ -108,7 +111,7 @@ struct Field {
     if (!bits) return 0;
     const uint32_t x = (v & mask) >> shift;
     if (bits >= 8) return static_cast<uint8_t>(x >> (bits - 8));
-    return static_cast<uint8_t>(x * 255u / ((1u << bits) - 1u));
+    return static_cast<uint8_t>(x << (8 - bits));
   }
 };
 

@@ -60,11 +60,14 @@ void flushBytes(png_structp) {}
 
 bool hasSignature(ByteView in) { return in.size >= 8 && png_sig_cmp(in.data, 0, 8) == 0; }
 
+// The bits per pixel the file stores, alpha included as for RGBA: 16-bit
+// grey and grey with alpha count as more than 8 bits even though their
+// pixels are loaded as 8-bit levels.
 int infoBitsOf(int colourType, int depth) {
   switch (colourType) {
     case PNG_COLOR_TYPE_PALETTE: return depth;
-    case PNG_COLOR_TYPE_GRAY: return depth > 8 ? 8 : depth;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: return 8;
+    case PNG_COLOR_TYPE_GRAY: return depth;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2 * depth;
     case PNG_COLOR_TYPE_RGB: return 24;
     default: return 32;
   }

@@ -148,8 +148,9 @@ bool grey(const TiffShape &s) {
 
 int infoBits(const TiffShape &s) {
   if (paletted(s)) return s.bits;
-  if (grey(s)) return s.bits > 8 ? 8 : s.bits;
-  if (s.photometric == PHOTOMETRIC_MINISBLACK || s.photometric == PHOTOMETRIC_MINISWHITE) return 8;
+  if (grey(s)) return s.bits;  // 16-bit grey counts as more than 8 bits, though loaded as 8-bit levels
+  // The rest (grey with alpha among them) is read as true colour through
+  // libtiff's RGBA reader, so a buffer of 8 bits or fewer could not take it.
   return s.samples >= 4 && s.photometric == PHOTOMETRIC_RGB ? 32 : 24;
 }
 
@@ -205,6 +206,25 @@ int readIndexRows(TIFF *tif, const TiffShape &s, RowSink &sink, MemoryStream &st
     for (uint32_t r = 0; r < rows; ++r) emit(band.data() + r * static_cast<size_t>(lineBytes), y0 + r);
   }
   return kStillOk;
+}
+
+// libtiff's RGBA reader multiplies the colours by an unassociated alpha.
+// Alpha is dropped here and the stored colours are the picture, so the
+// alpha is declared associated (already multiplied), which the reader
+// passes through as it is. Only the in-memory directory changes.
+void keepStoredColours(TIFF *tif) {
+  uint16_t count = 0;
+  uint16_t *types = nullptr;
+  if (!TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &types) || !types || count == 0) return;
+  std::vector<uint16_t> kept(types, types + count);
+  bool changed = false;
+  for (uint16_t &t : kept) {
+    if (t == EXTRASAMPLE_UNASSALPHA) {
+      t = EXTRASAMPLE_ASSOCALPHA;
+      changed = true;
+    }
+  }
+  if (changed) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, count, kept.data());
 }
 
 }  // namespace
@@ -280,6 +300,7 @@ int tiffDecode(ByteView in, StillImage *image) {
       sink.finish(true);
       return kStillOk;
     }
+    keepStoredColours(tif);
     char why[1024];
     if (!TIFFRGBAImageOK(tif, why)) return kStillUnsupported;
     std::vector<uint32_t> raster(static_cast<size_t>(w) * h);

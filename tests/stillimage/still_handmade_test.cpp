@@ -118,8 +118,9 @@ TEST(HandmadeBmp, SixteenBitFields565And32BitTopDown) {
   Image im;
   decode(Format::Bmp, bmp(2, 1, 16, 3, masks, px), im);
   EXPECT_EQ(im->bitsPerPixel, 24);
-  EXPECT_EQ(im.row(0)[2], 255);
-  EXPECT_EQ(im.row(0)[3 + 1], 255);
+  // Fields are shifted up to 8 bits, as 5:5:5 pixels are.
+  EXPECT_EQ(im.row(0)[2], 248);
+  EXPECT_EQ(im.row(0)[3 + 1], 252);
   EXPECT_EQ(im.row(0)[0], 0);
 
   const Bytes px32 = {1, 2, 3, 99, 4, 5, 6, 99};  // two rows of one pixel, top first

@@ -109,8 +109,8 @@ TEST_P(PngVariants, DecodeToIndicesOrBgr) {
 INSTANTIATE_TEST_SUITE_P(
     ColourTypes, PngVariants,
     testing::Values(PngCase{PNG_COLOR_TYPE_GRAY, 1, false, 1}, PngCase{PNG_COLOR_TYPE_GRAY, 2, true, 2},
-                    PngCase{PNG_COLOR_TYPE_GRAY, 4, false, 4}, PngCase{PNG_COLOR_TYPE_GRAY, 16, true, 8},
-                    PngCase{PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 8}, PngCase{PNG_COLOR_TYPE_PALETTE, 4, true, 4},
+                    PngCase{PNG_COLOR_TYPE_GRAY, 4, false, 4}, PngCase{PNG_COLOR_TYPE_GRAY, 16, true, 16},
+                    PngCase{PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 16}, PngCase{PNG_COLOR_TYPE_PALETTE, 4, true, 4},
                     PngCase{PNG_COLOR_TYPE_PALETTE, 1, false, 1}, PngCase{PNG_COLOR_TYPE_RGB, 16, false, 24},
                     PngCase{PNG_COLOR_TYPE_RGB, 8, true, 24}, PngCase{PNG_COLOR_TYPE_RGBA, 16, true, 32},
                     PngCase{PNG_COLOR_TYPE_RGBA, 8, false, 32}));
