@@ -1,7 +1,8 @@
 // The default backend. The status window is a block of lines on standard
 // error, redrawn in place on a terminal and printed as plain lines into a
-// log. Questions go to the controlling terminal; without one every box takes
-// its default button, so a script never hangs. Ctrl-C is the Cancel button
+// log. Questions go to the controlling terminal; without one every question
+// takes its default button (a message box its first), so a script never
+// hangs. Ctrl-C is the Cancel button
 // (a close request for a dialog); terminate and hang-up raise the quit flag.
 #include "ui/terminal_backend.h"
 
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <poll.h>
 #include <string>
+#include <termios.h>
 #include <unistd.h>
 
 #include "ui/progress_text.h"
@@ -28,14 +30,24 @@ volatile sig_atomic_t gQuit = 0;
 extern "C" void onInterrupt(int) { gInterrupts = gInterrupts + 1; }
 extern "C" void onQuit(int) { gQuit = 1; }
 
-const char *choices(Buttons b) {
-  switch (b) {
+// The keys a box takes, the default one in capitals (or named for Enter).
+std::string choices(const MessageBox &box) {
+  const bool second = box.defaultButton == 1;
+  switch (box.buttons) {
     case Buttons::Ok: return " [Enter]";
-    case Buttons::OkCancel: return " [Enter = OK, c = Cancel]";
-    case Buttons::YesNo: return " [y/n]";
-    case Buttons::YesNoCancel: return " [y/n/c]";
+    case Buttons::OkCancel: return second ? " [o = OK, Enter = Cancel]" : " [Enter = OK, c = Cancel]";
+    case Buttons::YesNo: return second ? " [y/N]" : " [Y/n]";
+    case Buttons::YesNoCancel:
+      return box.defaultButton == 2 ? " [y/n/C]" : (second ? " [y/N/c]" : " [Y/n/c]");
   }
   return "";
+}
+
+// Without a terminal: a question takes its default button, a message box
+// (OK, or OK and Cancel) its first.
+int answerWithoutTerminal(const MessageBox &box) {
+  if (box.buttons == Buttons::Ok || box.buttons == Buttons::OkCancel) return kOk;
+  return defaultAnswer(box);
 }
 
 const char *iconWord(Icon icon) {
@@ -107,7 +119,7 @@ class TerminalBackend final : public Backend {
       std::lock_guard<std::mutex> lock(drawMutex_);
       writeAll(2, line + "\n");
       drawnLines_ = 0;
-      return fallback;  // nobody to ask: the default button
+      return answerWithoutTerminal(box);  // nobody to ask
     }
     questionOpen_.store(true);
     // Taken before the prompt, and looked at between short polls, so an
@@ -115,7 +127,10 @@ class TerminalBackend final : public Backend {
     const sig_atomic_t interruptsBefore = gInterrupts;
     {
       std::lock_guard<std::mutex> lock(drawMutex_);
-      writeAll(tty, "\n" + line + choices(box.buttons) + " ");
+      // Keys typed while the progress ran were meant for nothing: a "y"
+      // typed early must not answer a question that was not yet shown.
+      tcflush(tty, TCIFLUSH);
+      writeAll(tty, "\n" + line + choices(box) + " ");
       drawnLines_ = 0;
     }
     int result = fallback;
