@@ -2,8 +2,10 @@
 // error, redrawn in place on a terminal and printed as plain lines into a
 // log. Questions go to the controlling terminal; without one every question
 // takes its default button (a message box its first), so a script never
-// hangs. Ctrl-C is the Cancel button
-// (a close request for a dialog); terminate and hang-up raise the quit flag.
+// hangs. Ctrl-C is the Cancel button (a close request for a dialog);
+// terminate and hang-up raise the quit flag, and so does Ctrl-C when there
+// is no terminal to ask on. Output that cannot be written (a log pipe whose
+// reader went away) is dropped: it never ends the process.
 #include "ui/terminal_backend.h"
 
 #include <atomic>
@@ -19,12 +21,16 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/owner_channel.h"
 #include "ui/progress_text.h"
 
 namespace kav::ui {
 namespace {
 
 volatile sig_atomic_t gInterrupts = 0;
+// Stays raised once a terminate or hang-up came, so a pump that drops the
+// quit (StatusSet pumps and ignores the result) cannot hide it from the
+// next one.
 volatile sig_atomic_t gQuit = 0;
 
 extern "C" void onInterrupt(int) { gInterrupts = gInterrupts + 1; }
@@ -82,15 +88,9 @@ std::string plainLabel(const std::string &s) {
   return out;
 }
 
-void writeAll(int fd, const std::string &s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t w = ::write(fd, s.data() + done, s.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
-    done += static_cast<size_t>(w);
-  }
-}
+// A closed log pipe (the reader of `kavconv ... | tee log` was stopped
+// first) fails the write instead of raising SIGPIPE, and the text is lost.
+void writeAll(int fd, const std::string &s) { kav::os::writeRecord(fd, s.data(), s.size()); }
 
 int openTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
@@ -175,6 +175,7 @@ class TerminalBackend final : public Backend {
       sigaction(SIGTERM, &sa, &oldTerm_);
       sigaction(SIGHUP, &sa, &oldHup_);
       consumedInterrupts_ = gInterrupts;
+      gQuit = 0;  // a quit belongs to the windows it reached
     }
     if (s == Surface::Status) drawnLines_ = 0;
   }
@@ -240,12 +241,22 @@ class TerminalBackend final : public Backend {
 
   bool pollEvent(Surface s, Event &e) override {
     if (gQuit) {
-      gQuit = 0;
       e = Event{EventKind::Quit, 0};
       return true;
     }
     const sig_atomic_t seen = gInterrupts;
     if (seen != consumedInterrupts_) {
+      // Ctrl-C is a button press only for someone who can answer the
+      // question it raises; without a terminal (a job killed with SIGINT)
+      // nobody can, and it ends the job as a terminate does.
+      const int tty = openTerminal();
+      if (tty < 0) {
+        consumedInterrupts_ = seen;
+        gQuit = 1;
+        e = Event{EventKind::Quit, 0};
+        return true;
+      }
+      ::close(tty);
       ++consumedInterrupts_;
       e = s == Surface::Status ? Event{EventKind::Command, 2} : Event{EventKind::Close, 0};
       return true;
