@@ -228,6 +228,16 @@ int cancelled(const char *text) {
   return kExitCancelled;
 }
 
+// The whole frames a movie output holds, read back: after a failed write
+// the close keeps only the frames that reached the file in full.
+uint32_t framesHeld(const std::string &name) {
+  GFile *g = GFileOpen(name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "", "", nullptr);
+  if (!g) return 0;
+  const uint32_t frames = g->outputFrameCount;
+  GFileClose(g);
+  return frames;
+}
+
 constexpr char kCancelledBeforeFirst[] = "Cancelled before the first frame was written.";
 
 int convert(const std::string &input, const std::string &output, const Switches &sw, const Options &opt) {
@@ -321,16 +331,19 @@ int convert(const std::string &input, const std::string &output, const Switches 
   // The close writes what was still buffered and the final headers: an
   // error it reports is a failed write as much as one during the frames.
   const bool writeError = failedBeforeClose || g_run.errors != errorsBefore;
-  // A movie without a single frame opens nowhere (a Flic needs one), so it
-  // is not left behind.
-  const bool removed = written == 0 && oneFile && KAVFileErase(fileName.c_str()) == 0;
+  // A movie without a single whole frame opens nowhere (a Flic needs one),
+  // so it is not left behind.
+  const uint32_t held = !oneFile ? written : writeError ? framesHeld(fileName) : written;
+  const bool removed = held == 0 && oneFile && KAVFileErase(fileName.c_str()) == 0;
   char bytes[16], elapsed[64];
   CommaNum(bytes, size);
   GetElapsedTime(elapsed, KAVTimerRead() - t0);
 
   if (writeError) {
-    return fail("writing " + description + " failed after " + std::to_string(written) + " frames" +
-                (removed ? "; it was removed" : ""));
+    if (!oneFile) return fail("writing " + description + " failed at frame " + std::to_string(written));
+    if (removed) return fail("writing " + description + " failed before a whole frame reached it; it was removed");
+    return fail("writing " + description + " failed; it holds " + std::to_string(held) + " of " +
+                std::to_string(total) + " frames");
   }
   if (g_run.cancelRequested || written < total) {
     if (!g_run.cancelRequested) {

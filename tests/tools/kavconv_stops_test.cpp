@@ -192,7 +192,8 @@ TEST_F(KavconvStops, AFailedWriteNeverEndsInDone) {
   ASSERT_EQ(stat(whole.c_str(), &st), 0);
   const rlim_t size = static_cast<rlim_t>(st.st_size);
 
-  for (rlim_t limit : {size / 2, size - 1}) {
+  // Cut after the header, half way, and by the last byte (the close's).
+  for (rlim_t limit : {rlim_t{200}, size / 2, size - 1}) {
     SCOPED_TRACE(limit);
     const std::string out = dir.file("full.flc");
     Child c({"--overwrite", in, out}, [limit] {
@@ -203,9 +204,18 @@ TEST_F(KavconvStops, AFailedWriteNeverEndsInDone) {
     EXPECT_EQ(c.finish(), 1) << c.seen;
     EXPECT_NE(c.seen.find("Error writing the output file."), std::string::npos) << c.seen;
     EXPECT_EQ(c.seen.find("Done:"), std::string::npos) << c.seen;
+    if (limit == 200) {
+      EXPECT_NE(c.seen.find("writing " + out + " failed before a whole frame reached it; it was removed"),
+                std::string::npos)
+          << c.seen;
+      EXPECT_FALSE(exists(out));
+      continue;
+    }
     const Pictures p = readPictures(out, 1);
     EXPECT_GE(p.frames.size(), 1u);
-    EXPECT_LE(p.frames.size(), kFrames);
+    EXPECT_NE(c.seen.find("writing " + out + " failed; it holds " + std::to_string(p.frames.size()) + " of 300"),
+              std::string::npos)
+        << c.seen;
   }
 }
 
