@@ -95,10 +95,12 @@ void writeAll(int fd, const std::string &s) { kav::os::writeRecord(fd, s.data(),
 int openTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
 // First non-blank byte of what was typed, 0 for Enter alone, -1 for end of
-// input or an error.
-int readKey(int tty) {
+// input or an error. `lineEnded` tells whether the terminal's echo ended the
+// line (it does not for end of input, Ctrl-D).
+int readKey(int tty, bool *lineEnded = nullptr) {
   char buf[128];
   ssize_t n = ::read(tty, buf, sizeof buf);
+  if (lineEnded) *lineEnded = n > 0 && buf[n - 1] == '\n';
   if (n < 0 && errno == EINTR) return -2;
   if (n <= 0) return -1;
   for (ssize_t i = 0; i < n; ++i)
@@ -134,6 +136,7 @@ class TerminalBackend final : public Backend {
       drawnLines_ = 0;
     }
     int result = fallback;
+    bool lineOpen = true;  // the prompt's line, until an echoed Enter ends it
     for (;;) {
       if (gQuit) break;
       if (gInterrupts != interruptsBefore) {
@@ -146,17 +149,22 @@ class TerminalBackend final : public Backend {
       }
       struct pollfd p = {tty, POLLIN, 0};
       if (::poll(&p, 1, 100) <= 0) continue;
-      const int key = readKey(tty);
+      bool lineEnded = false;
+      const int key = readKey(tty, &lineEnded);
       if (key == -2) continue;
+      lineOpen = !lineEnded;
       if (key <= 0) break;  // Enter, end of input: the default button
       if (int a = answerFor(box.buttons, key)) {
         result = a;
         break;
       }
       writeAll(tty, "Please answer with one of the letters shown: ");
+      lineOpen = true;
     }
-    // The terminal echoed what was typed; an interrupt leaves the line open.
-    if (gInterrupts != interruptsBefore) writeAll(tty, "\n");
+    // The terminal echoed what was typed. An interrupt, a quit or the end of
+    // input leaves the line open, and the next status block, which clears
+    // its line before drawing, would wipe the question and its answer.
+    if (lineOpen) writeAll(tty, "\n");
     ::close(tty);
     questionOpen_.store(false);
     return result;
