@@ -63,7 +63,11 @@ struct Child {
   Child(const std::vector<std::string> &args, const std::function<void()> &beforeExec = {}) {
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0) return;
-    fcntl(p[0], F_SETPIPE_SZ, 4096);
+    if (fcntl(p[0], F_SETPIPE_SZ, 4096) < 0) {
+      close(p[0]);
+      close(p[1]);
+      return;
+    }
     pid = fork();
     if (pid == 0) {
       setsid();
@@ -132,6 +136,7 @@ TEST_F(KavconvStops, ALogWhoseReaderGoesAwayLeavesTheConversionWhole) {
     SCOPED_TRACE(readBytes);
     const std::string out = dir.file("log" + std::to_string(readBytes) + ".flc");
     Child c({in, out});
+    ASSERT_GT(c.pid, 0);
     while (c.seen.size() < readBytes && c.readSome(readBytes - c.seen.size())) {
     }
     ASSERT_EQ(c.seen.size(), readBytes);
@@ -160,6 +165,7 @@ TEST_F(KavconvStops, TerminateHangUpAndInterruptWithoutATerminalCancelAtTheNextF
     SCOPED_TRACE(std::string(strsignal(k.signal)) + " during " + k.during);
     const std::string out = dir.file("cut.flc");
     Child c({"--overwrite", in, out});
+    ASSERT_GT(c.pid, 0);
     ASSERT_TRUE(c.readUntil(k.during)) << c.seen;
     kill(c.pid, k.signal);
     ASSERT_EQ(c.finish(), 3) << c.seen;
