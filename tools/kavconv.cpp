@@ -5,6 +5,7 @@
 // close both. Progress, messages and questions go through the status window,
 // whose Cancel button is Ctrl-C on a terminal.
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,12 +68,15 @@ const char kUsage[] =
     "  --version          the version\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 wrong command line, 3 cancelled (the\n"
-    "frames written so far are kept in a properly closed output).\n";
+    "frames written so far are kept in a properly closed output; an output\n"
+    "without frames is removed). SIGTERM, SIGHUP, and SIGINT without a\n"
+    "terminal, cancel without asking.\n";
 
 // What the callbacks learn while the library works.
 struct RunState {
   bool cancelRequested = false;
   bool errorReported = false;
+  unsigned errors = 0;  // error messages so far, to tell which step reported one
   bool declined = false;
   std::string lastError;
 };
@@ -89,12 +93,13 @@ uint32_t KAVAPI onStatus(const char *text, int32_t code) {
   }
   if (code == 2) {
     g_run.errorReported = true;
+    ++g_run.errors;
     g_run.lastError = text ? text : "";
     if (text) StatusMessage(text, 1);
     return 0;
   }
   if (text) StatusSet(text);
-  StatusCheck();
+  if (StatusCheck()) g_run.cancelRequested = true;  // the quit: a terminate or hang-up
   return g_run.cancelRequested ? 1u : 0u;
 }
 
@@ -217,6 +222,24 @@ int fail(const std::string &text) {
   return kExitFailed;
 }
 
+int cancelled(const char *text) {
+  StatusSet(text);
+  std::fprintf(stderr, "kavconv: %s\n", text);
+  return kExitCancelled;
+}
+
+// The whole frames a movie output holds, read back: after a failed write
+// the close keeps only the frames that reached the file in full.
+uint32_t framesHeld(const std::string &name) {
+  GFile *g = GFileOpen(name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "", "", nullptr);
+  if (!g) return 0;
+  const uint32_t frames = g->outputFrameCount;
+  GFileClose(g);
+  return frames;
+}
+
+constexpr char kCancelledBeforeFirst[] = "Cancelled before the first frame was written.";
+
 int convert(const std::string &input, const std::string &output, const Switches &sw, const Options &opt) {
   const std::string ext = extensionOf(output);
   uint32_t flags = sw.flags;
@@ -230,6 +253,7 @@ int convert(const std::string &input, const std::string &output, const Switches 
                    static_cast<uint32_t>(sw.firstFrame), static_cast<uint32_t>(sw.lastFrame), sw.analysisScale,
                    sw.firstColour, sw.colourCount, static_cast<uint32_t>(sw.reserved), sw.paletteMethod,
                    sw.paletteOption, sw.paletteFile, "Reading", onStatus);
+  if (g_run.cancelRequested) return cancelled(kCancelledBeforeFirst);
   if (!h.in) return fail("cannot open the input " + input);
   GFile *g = h.in;
   if (g->outputFrameCount == 0) return fail("the input " + input + " holds no frames");
@@ -240,6 +264,7 @@ int convert(const std::string &input, const std::string &output, const Switches 
   if (opt.overwrite) options |= OGFILE_OVERWRITE;
   if (opt.dialog) options |= OGFILE_ASK_WITH_DIALOG;
   const uint32_t colourMode = g->trueColour ? 0u : 1u;
+  if (g_run.cancelRequested) return cancelled(kCancelledBeforeFirst);  // nothing created yet
   g_run.errorReported = false;
   h.out = OGFileCreateCompressed(KAV_NO_WINDOW, output.c_str(), g->outputFrameCount, g->outputRateNumerator,
                                  g->outputRateDenominator, g->canvasWidth, g->canvasHeight, g->canvasPitch, onStatus,
@@ -296,25 +321,47 @@ int convert(const std::string &input, const std::string &output, const Switches 
     if (o->errorFlag) break;
   }
 
-  const bool writeError = o->errorFlag != 0;
+  const bool failedBeforeClose = o->errorFlag != 0;
   const std::string description = o->description;
+  const bool oneFile = o->kind == OGFILE_FLIC || o->kind == OGFILE_AVI;  // still images: a file per frame
+  const std::string fileName = o->name;
+  const unsigned errorsBefore = g_run.errors;
   h.out = nullptr;
   const uint32_t size = OGFileClose(o);
+  // The close writes what was still buffered and the final headers: an
+  // error it reports is a failed write as much as one during the frames.
+  const bool writeError = failedBeforeClose || g_run.errors != errorsBefore;
+  // A movie without a single whole frame opens nowhere (a Flic needs one),
+  // so it is not left behind.
+  const uint32_t held = !oneFile ? written : writeError ? framesHeld(fileName) : written;
+  const bool removed = held == 0 && oneFile && KAVFileErase(fileName.c_str()) == 0;
   char bytes[16], elapsed[64];
   CommaNum(bytes, size);
   GetElapsedTime(elapsed, KAVTimerRead() - t0);
 
-  if (writeError) return fail("writing " + description + " failed after " + std::to_string(written) + " frames");
+  if (writeError) {
+    if (!oneFile) return fail("writing " + description + " failed at frame " + std::to_string(written));
+    if (removed) return fail("writing " + description + " failed before a whole frame reached it; it was removed");
+    return fail("writing " + description + " failed; it holds " + std::to_string(held) + " of " +
+                std::to_string(total) + " frames");
+  }
   if (g_run.cancelRequested || written < total) {
-    if (!g_run.cancelRequested)
+    if (!g_run.cancelRequested) {
       return fail("reading " + input + " failed at frame " + std::to_string(written + 1) + "; " + description +
-                  " holds the " + std::to_string(written) + " frames written");
+                  (removed ? " held no frame and was removed" : " holds the " + std::to_string(written) +
+                                                                   " frames written"));
+    }
     char text[KAV_NAME_MAX + 160];
-    std::snprintf(text, sizeof text, "Cancelled: %s holds %u of %u frames (%s bytes).", description.c_str(), written,
-                  total, bytes);
-    StatusSet(text);
-    std::fprintf(stderr, "kavconv: %s\n", text);
-    return kExitCancelled;
+    if (written == 0 && removed) {
+      std::snprintf(text, sizeof text, "Cancelled before the first frame was written; %s was removed.",
+                    description.c_str());
+    } else if (written == 0) {
+      std::snprintf(text, sizeof text, "%s", kCancelledBeforeFirst);
+    } else {
+      std::snprintf(text, sizeof text, "Cancelled: %s holds %u of %u frames (%s bytes).", description.c_str(),
+                    written, total, bytes);
+    }
+    return cancelled(text);
   }
   char text[KAV_NAME_MAX + 160];
   std::snprintf(text, sizeof text, "Done: %s, %u frames, %s bytes, %s.", description.c_str(), written, bytes, elapsed);
@@ -325,6 +372,10 @@ int convert(const std::string &input, const std::string &output, const Switches 
 }  // namespace
 
 int main(int argc, char **argv) {
+  // Messages go to standard error, often a pipe into tee or head: when its
+  // reader goes away first, the write fails and the text is lost, but the
+  // conversion goes on (or is cancelled) and closes its output properly.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     const std::vector<std::string> longNames = {"--help",       "--version", "--overwrite", "--dialog",
                                                 "--compressor", "--quality", "--no-sound"};

@@ -103,6 +103,13 @@ int handleOne(bool wait) {
     return -1;
   }
   if (e.kind == EventKind::Quit) {
+    // A terminate or hang-up: there is nobody to ask, and a job that only
+    // listens to its cancel routine must stop too, so this counts as a
+    // confirmed cancel.
+    if (!g.cancelled) {
+      g.cancelled = 1;
+      if (g.cancel) g.cancel();
+    }
     forgetWindow();
     return 1;
   }

@@ -1,8 +1,11 @@
 // The default backend. The status window is a block of lines on standard
 // error, redrawn in place on a terminal and printed as plain lines into a
-// log. Questions go to the controlling terminal; without one every box takes
-// its default button, so a script never hangs. Ctrl-C is the Cancel button
-// (a close request for a dialog); terminate and hang-up raise the quit flag.
+// log. Questions go to the controlling terminal; without one every question
+// takes its default button (a message box its first), so a script never
+// hangs. Ctrl-C is the Cancel button (a close request for a dialog);
+// terminate and hang-up raise the quit flag, and so does Ctrl-C when there
+// is no terminal to ask on. Output that cannot be written (a log pipe whose
+// reader went away) is dropped: it never ends the process.
 #include "ui/terminal_backend.h"
 
 #include <atomic>
@@ -15,27 +18,42 @@
 #include <mutex>
 #include <poll.h>
 #include <string>
+#include <termios.h>
 #include <unistd.h>
 
+#include "platform/owner_channel.h"
 #include "ui/progress_text.h"
 
 namespace kav::ui {
 namespace {
 
 volatile sig_atomic_t gInterrupts = 0;
+// Stays raised once a terminate or hang-up came, so a pump that drops the
+// quit (StatusSet pumps and ignores the result) cannot hide it from the
+// next one.
 volatile sig_atomic_t gQuit = 0;
 
 extern "C" void onInterrupt(int) { gInterrupts = gInterrupts + 1; }
 extern "C" void onQuit(int) { gQuit = 1; }
 
-const char *choices(Buttons b) {
-  switch (b) {
+// The keys a box takes, the default one in capitals (or named for Enter).
+std::string choices(const MessageBox &box) {
+  const bool second = box.defaultButton == 1;
+  switch (box.buttons) {
     case Buttons::Ok: return " [Enter]";
-    case Buttons::OkCancel: return " [Enter = OK, c = Cancel]";
-    case Buttons::YesNo: return " [y/n]";
-    case Buttons::YesNoCancel: return " [y/n/c]";
+    case Buttons::OkCancel: return second ? " [o = OK, Enter = Cancel]" : " [Enter = OK, c = Cancel]";
+    case Buttons::YesNo: return second ? " [y/N]" : " [Y/n]";
+    case Buttons::YesNoCancel:
+      return box.defaultButton == 2 ? " [y/n/C]" : (second ? " [y/N/c]" : " [Y/n/c]");
   }
   return "";
+}
+
+// Without a terminal: a question takes its default button, a message box
+// (OK, or OK and Cancel) its first.
+int answerWithoutTerminal(const MessageBox &box) {
+  if (box.buttons == Buttons::Ok || box.buttons == Buttons::OkCancel) return kOk;
+  return defaultAnswer(box);
 }
 
 const char *iconWord(Icon icon) {
@@ -70,23 +88,19 @@ std::string plainLabel(const std::string &s) {
   return out;
 }
 
-void writeAll(int fd, const std::string &s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t w = ::write(fd, s.data() + done, s.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
-    done += static_cast<size_t>(w);
-  }
-}
+// A closed log pipe (the reader of `kavconv ... | tee log` was stopped
+// first) fails the write instead of raising SIGPIPE, and the text is lost.
+void writeAll(int fd, const std::string &s) { kav::os::writeRecord(fd, s.data(), s.size()); }
 
 int openTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
 // First non-blank byte of what was typed, 0 for Enter alone, -1 for end of
-// input or an error.
-int readKey(int tty) {
+// input or an error. `lineEnded` tells whether the terminal's echo ended the
+// line (it does not for end of input, Ctrl-D).
+int readKey(int tty, bool *lineEnded = nullptr) {
   char buf[128];
   ssize_t n = ::read(tty, buf, sizeof buf);
+  if (lineEnded) *lineEnded = n > 0 && buf[n - 1] == '\n';
   if (n < 0 && errno == EINTR) return -2;
   if (n <= 0) return -1;
   for (ssize_t i = 0; i < n; ++i)
@@ -107,7 +121,7 @@ class TerminalBackend final : public Backend {
       std::lock_guard<std::mutex> lock(drawMutex_);
       writeAll(2, line + "\n");
       drawnLines_ = 0;
-      return fallback;  // nobody to ask: the default button
+      return answerWithoutTerminal(box);  // nobody to ask
     }
     questionOpen_.store(true);
     // Taken before the prompt, and looked at between short polls, so an
@@ -115,10 +129,14 @@ class TerminalBackend final : public Backend {
     const sig_atomic_t interruptsBefore = gInterrupts;
     {
       std::lock_guard<std::mutex> lock(drawMutex_);
-      writeAll(tty, "\n" + line + choices(box.buttons) + " ");
+      // Keys typed while the progress ran were meant for nothing: a "y"
+      // typed early must not answer a question that was not yet shown.
+      tcflush(tty, TCIFLUSH);
+      writeAll(tty, "\n" + line + choices(box) + " ");
       drawnLines_ = 0;
     }
     int result = fallback;
+    bool lineOpen = true;  // the prompt's line, until an echoed Enter ends it
     for (;;) {
       if (gQuit) break;
       if (gInterrupts != interruptsBefore) {
@@ -131,17 +149,22 @@ class TerminalBackend final : public Backend {
       }
       struct pollfd p = {tty, POLLIN, 0};
       if (::poll(&p, 1, 100) <= 0) continue;
-      const int key = readKey(tty);
+      bool lineEnded = false;
+      const int key = readKey(tty, &lineEnded);
       if (key == -2) continue;
+      lineOpen = !lineEnded;
       if (key <= 0) break;  // Enter, end of input: the default button
       if (int a = answerFor(box.buttons, key)) {
         result = a;
         break;
       }
       writeAll(tty, "Please answer with one of the letters shown: ");
+      lineOpen = true;
     }
-    // The terminal echoed what was typed; an interrupt leaves the line open.
-    if (gInterrupts != interruptsBefore) writeAll(tty, "\n");
+    // The terminal echoed what was typed. An interrupt, a quit or the end of
+    // input leaves the line open, and the next status block, which clears
+    // its line before drawing, would wipe the question and its answer.
+    if (lineOpen) writeAll(tty, "\n");
     ::close(tty);
     questionOpen_.store(false);
     return result;
@@ -160,6 +183,7 @@ class TerminalBackend final : public Backend {
       sigaction(SIGTERM, &sa, &oldTerm_);
       sigaction(SIGHUP, &sa, &oldHup_);
       consumedInterrupts_ = gInterrupts;
+      gQuit = 0;  // a quit belongs to the windows it reached
     }
     if (s == Surface::Status) drawnLines_ = 0;
   }
@@ -225,12 +249,22 @@ class TerminalBackend final : public Backend {
 
   bool pollEvent(Surface s, Event &e) override {
     if (gQuit) {
-      gQuit = 0;
       e = Event{EventKind::Quit, 0};
       return true;
     }
     const sig_atomic_t seen = gInterrupts;
     if (seen != consumedInterrupts_) {
+      // Ctrl-C is a button press only for someone who can answer the
+      // question it raises; without a terminal (a job killed with SIGINT)
+      // nobody can, and it ends the job as a terminate does.
+      const int tty = openTerminal();
+      if (tty < 0) {
+        consumedInterrupts_ = seen;
+        gQuit = 1;
+        e = Event{EventKind::Quit, 0};
+        return true;
+      }
+      ::close(tty);
       ++consumedInterrupts_;
       e = s == Surface::Status ? Event{EventKind::Command, 2} : Event{EventKind::Close, 0};
       return true;

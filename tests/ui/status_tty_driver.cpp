@@ -1,10 +1,12 @@
 // Runs a status window the way a converter does, for the terminal test: it
 // shows progress, waits for the user's No, then for a confirmed cancel, and
-// closes waiting for Done.
+// closes waiting for Done. With the argument "questions" it asks the
+// dialog's questions instead, one after the other.
 #include <cstdio>
 #include <string>
 #include <unistd.h>
 
+#include "kavutil/dialog.h"
 #include "kavutil/status.h"
 #include "ui/status_internal.h"
 
@@ -19,7 +21,13 @@ bool endsWith(const std::string &s, const std::string &tail) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  if (argc > 1 && std::string(argv[1]) == "questions") {
+    std::fprintf(stderr, "answer %d\n", KAVDialogMessage("Stop the batch?", 0x22));
+    std::fprintf(stderr, "answer %d\n", KAVDialogAsk("Keep the log?", 1));
+    std::fprintf(stderr, "answer %d\n", KAVDialogAsk("Replace it?", 0x20));
+    return 0;
+  }
   StatusInit(reinterpret_cast<void *>(uintptr_t{0x1A2F}), KAV_NO_WINDOW, 0);
   if (!StatusOpen("Converting", "clip.avi to clip.flc", onCancel)) return 2;
   StatusSet("Writing frame 12 of 300...");

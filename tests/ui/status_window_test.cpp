@@ -137,14 +137,20 @@ TEST(StatusWindow, CloseSendsTheRecordAndWaitsOnlyForAShownWindow) {
   });
 }
 
+// The quit of a terminate or hang-up also cancels the job, without a
+// question: nobody is there to answer it.
 TEST(StatusWindow, QuitMessageMakesThePumpForgetTheWindow) {
   KAV_IN_FRESH_PROCESS([] {
     RecordingBackend ui;
     StatusInit(nullptr, 3, 0);
-    ASSERT_EQ(StatusOpen("Cap", "x", nullptr), 1);
+    ASSERT_EQ(StatusOpen("Cap", "x", onCancel), 1);
     StatusSet("shown");
-    ui.scriptEvents({{EventKind::Quit, 0}});
+    ui.scriptEvents({{EventKind::Quit, 0}, {EventKind::Quit, 0}});
     EXPECT_NE(StatusCheck(), 0);
+    EXPECT_NE(StatusCheck(), 0);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(StatusDoCancel(), 1);
+    EXPECT_TRUE(ui.boxes().empty());
     EXPECT_EQ(StatusGetHWND(), 3);
     StatusSet("ignored");
     EXPECT_EQ(ui.statusViews().back().status, "shown");

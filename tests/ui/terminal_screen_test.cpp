@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "kavutil/dialog.h"
 #include "kavutil/questions.h"
 #include "kavutil/status.h"
 
@@ -66,11 +67,11 @@ class Screen {
 
 class Pty {
  public:
-  explicit Pty(const char *program) {
+  explicit Pty(const char *program, const char *mode = nullptr) {
     struct winsize ws = {40, 100, 0, 0};
     pid_ = forkpty(&master_, nullptr, nullptr, &ws);
     if (pid_ == 0) {
-      execl(program, program, static_cast<char *>(nullptr));
+      execl(program, program, mode, static_cast<char *>(nullptr));
       _exit(127);
     }
   }
@@ -133,11 +134,11 @@ TEST(TerminalBackend, CancelNoThenInterruptYesThenDoneLeavesTheExpectedScreen) {
   ASSERT_TRUE(pty.started());
   ASSERT_TRUE(pty.waitFor("frame 12 of 300")) << pty.output();
   pty.type("\x03");  // Ctrl-C: the Cancel button
-  ASSERT_TRUE(pty.waitFor("[y/n]")) << pty.output();
+  ASSERT_TRUE(pty.waitFor("[y/N]")) << pty.output();
   pty.type("n\n");
   ASSERT_TRUE(pty.waitFor("frame 150 of 300")) << pty.output();
   pty.type("\x03");
-  ASSERT_TRUE(pty.waitFor("[y/n]", 2)) << pty.output();
+  ASSERT_TRUE(pty.waitFor("[y/N]", 2)) << pty.output();
   pty.type("\x03");  // a second Ctrl-C while the question is open: Yes
   ASSERT_TRUE(pty.waitFor("[Done: Enter]")) << pty.output();
   pty.type("\n");
@@ -152,14 +153,14 @@ TEST(TerminalBackend, CancelNoThenInterruptYesThenDoneLeavesTheExpectedScreen) {
       "[#---------------------------------------]   4%",
       "clip.avi to clip.flc   [Cancel: Ctrl-C]",
       "^C",
-      "Converting: Do you want to cancel? [y/n] n",
+      "Converting: Do you want to cancel? [y/N] n",
       // The answer's block, redrawn in place by the next progress.
       "== Converting ==",
       "Writing frame 150 of 300...",
       "[####################--------------------]  50%",
       "clip.avi to clip.flc   [Cancel: Ctrl-C]",
       "^C",
-      "Converting: Do you want to cancel? [y/n] ^C",
+      "Converting: Do you want to cancel? [y/N] ^C",
       "== Converting ==",
       "Stopped at frame 150.",
       "",
@@ -168,6 +169,26 @@ TEST(TerminalBackend, CancelNoThenInterruptYesThenDoneLeavesTheExpectedScreen) {
       "closed",
   };
   EXPECT_EQ(screen.lines(), expected) << pty.output();
+}
+
+// Every prompt names the answer that Enter gives, whichever button is the
+// default.
+TEST(TerminalBackend, PromptsShowWhatEnterAnswers) {
+  Pty pty(KAV_STATUS_TTY_DRIVER, "questions");
+  ASSERT_TRUE(pty.started());
+  const struct {
+    const char *prompt, *answer;
+  } steps[] = {
+      {"Stop the batch? [o = OK, Enter = Cancel] ", "answer 2"},  // KAVDialogMessage, style 0x22
+      {"Keep the log? [Y/n] ", "answer 1"},                       // KAVDialogAsk, style 1
+      {"Replace it? [y/N/c] ", "answer 0"},                       // KAVDialogAsk, style 0x20
+  };
+  for (const auto &s : steps) {
+    ASSERT_TRUE(pty.waitFor(s.prompt)) << pty.output();
+    pty.type("\n");
+    ASSERT_TRUE(pty.waitFor(s.answer)) << pty.output();
+  }
+  EXPECT_EQ(pty.finish(), 0) << pty.output();
 }
 
 namespace {
@@ -181,8 +202,9 @@ void askWithoutATerminal(const std::string &existing) {
   StatusSet("Working");
   const int go = overwrite(existing.c_str(), 0);
   StatusMessage("Done with it", 0);
+  const int ok = KAVDialogMessage("Stop the batch?", 0x22);  // the first button, OK, though Cancel is the default
   StatusClose(1);  // nobody to press Done: returns
-  _exit(go == 0 ? 0 : 1);
+  _exit(go == 0 && ok == 0 ? 0 : 1);
 }
 
 }  // namespace
@@ -193,6 +215,6 @@ TEST(TerminalBackendDeathTest, WithoutATerminalQuestionsTakeTheirDefaultAndAreLo
   ASSERT_GE(fd, 0);
   close(fd);
   EXPECT_EXIT(askWithoutATerminal(name), ::testing::ExitedWithCode(0),
-              "Batch - job\nWorking\nBatch: File .* exists, overwrite\\?\nFile .* exists, overwrite\\? No.\nBatch: Done with it");
+              "Batch - job\nWorking\nBatch: File .* exists, overwrite\\?\nFile .* exists, overwrite\\? No.\nBatch: Done with it\nStop the batch\\?\n");
   unlink(name);
 }
