@@ -67,7 +67,7 @@ struct GFileInternal {
   bool listIsFile = false;
   uint32_t listOutputDone = 0;  // output frames of the entries already closed
 
-  // Frame state (Part of the fetch).
+  // Frame state of the fetch.
   uint8_t *kindFrame = nullptr;  // Flic, Zanther, raw, Vorn, sound-only
   uint32_t kindFrameBytes = 0;
   uint32_t kindPitch = 0;
@@ -78,7 +78,7 @@ struct GFileInternal {
   ptrdiff_t visiblePitch = 0;
   bool skipDone = false;
   bool firstVornFrame = true;
-  bool directCanvas = false;  // the Vorn picture is converted straight into the canvas
+  bool directCanvas = false;  // this fetch takes the direct path: the Vorn decoder writes into the canvas
 
   // Filter chain.
   uint8_t *work[3] = {nullptr, nullptr, nullptr};
@@ -128,15 +128,21 @@ void closeReaders(GFile *g);
 void rewindReaders(GFile *g);
 
 // gfile_fetch.cpp: stepping and reading source frames.
-// Steps the source for one output frame and runs the filter chain. Returns
-// false when a still image could not be loaded into memory... never fails
-// otherwise; *paletteChanged tells whether the source palette changed.
+// Makes the frame of the next output frame: reads the source frames up to
+// the one it shows (none when it repeats the last one; a source that stops
+// early ends the range there), counts the output frame, and runs the filter
+// chain on a frame just read. False only when not even the first frame
+// could be read; *paletteChanged tells whether the source palette changed.
 bool fetchFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
                 bool *paletteChanged);
 uint64_t outputFrameNumber(const GFile *g, uint64_t sourceFrames);
 
-// gfile_filters.cpp: the filter chain after a frame was read.
+// gfile_filters.cpp: the filter chain after a frame was read, then the
+// visible part as placed, then the frame the colour analysis reads.
 void runFilters(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold);
+// One row of 32, 24, 16 (x:5:5:5) or 8-bit (palette) pixels as 32-bit
+// pixels, the fourth byte of 32-bit ones kept.
+void readRow32(uint32_t *out, const uint8_t *row, uint32_t w, uint32_t bits, const uint8_t *palette);
 void releaseFilters(GFile *g);
 
 // gfile_rows.cpp: row conversions into the canvas.
