@@ -284,8 +284,7 @@ void clearCanvasIfMoved(GFile *g, const GFilePlacement &before) {
 
 // The list's frames before the first one of its range: whole entries are
 // passed over by their counts, the rest of the last one frame by frame.
-bool skipListFrames(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma,
-                    uint32_t threshold) {
+bool skipListFrames(GFile *g, const PictureSettings &look) {
   GFileInternal &s = state(g);
   if (s.skipDone) return true;
   s.skipDone = true;
@@ -301,7 +300,7 @@ bool skipListFrames(GFile *g, uint32_t soften, uint32_t contrast, int32_t bright
       continue;
     }
     bool ignored = false;
-    for (; skip; --skip) fetchFrame(s.child, soften, contrast, brightness, gamma, threshold, &ignored);
+    for (; skip; --skip) fetchFrame(s.child, look, &ignored);
   }
   return true;
 }
@@ -311,8 +310,7 @@ bool skipListFrames(GFile *g, uint32_t soften, uint32_t contrast, int32_t bright
 // one has a picture: the list's frame lies in its buffers, and it is shown
 // again when the list ends early (an entry that no longer opens, or
 // delivers fewer frames than it promised).
-bool fetchEntryFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma,
-                     uint32_t threshold, bool *changed) {
+bool fetchEntryFrame(GFile *g, const PictureSettings &look, bool *changed) {
   GFileInternal &s = state(g);
   GFile *previous = nullptr;
   if (!s.child || entryDone(s.child)) {
@@ -323,7 +321,7 @@ bool fetchEntryFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brigh
     *changed = true;
   }
   bool entryChanged = false;
-  if (!fetchFrame(s.child, soften, contrast, brightness, gamma, threshold, &entryChanged)) {
+  if (!fetchFrame(s.child, look, &entryChanged)) {
     if (previous) {
       closeHandle(s.child);
       s.child = previous;
@@ -359,16 +357,14 @@ void placeEntryFrame(GFile *g, GFile *entry, bool *changed) {
   }
 }
 
-bool readList(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-              bool *changed) {
-  if (!skipListFrames(g, soften, contrast, brightness, gamma, threshold)) return false;
-  if (!fetchEntryFrame(g, soften, contrast, brightness, gamma, threshold, changed)) return false;
+bool readList(GFile *g, const PictureSettings &look, bool *changed) {
+  if (!skipListFrames(g, look)) return false;
+  if (!fetchEntryFrame(g, look, changed)) return false;
   placeEntryFrame(g, state(g).child, changed);
   return true;
 }
 
-bool readOne(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-             bool *changed) {
+bool readOne(GFile *g, const PictureSettings &look, bool *changed) {
   bool ok = false;
   switch (g->kind) {
     case GFILE_KIND_FLIC: ok = readFlic(g, changed); break;
@@ -377,7 +373,7 @@ bool readOne(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, f
     case GFILE_KIND_RAW: ok = readRaw(g, changed); break;
     case GFILE_KIND_AVI: ok = readAvi(g, changed); break;
     case GFILE_KIND_QUICKTIME: ok = readQuickTime(g, changed); break;
-    case GFILE_KIND_LIST: ok = readList(g, soften, contrast, brightness, gamma, threshold, changed); break;
+    case GFILE_KIND_LIST: ok = readList(g, look, changed); break;
     case GFILE_KIND_SOUND_ONLY: ok = readSoundOnly(g, changed); break;
     default: ok = g->kind < GFILE_KIND_AVI && readStill(g, changed); break;
   }
@@ -399,10 +395,9 @@ namespace {
 // Reads the source frames up to the one shown at the current output frame
 // (none when the output repeats the last one); *readAny tells whether a
 // frame was read. False when not even the first frame could be read.
-bool readToOutputFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma,
-                       uint32_t threshold, bool *changed, bool *readAny) {
+bool readToOutputFrame(GFile *g, const PictureSettings &look, bool *changed, bool *readAny) {
   auto readStep = [&] {
-    if (readOne(g, soften, contrast, brightness, gamma, threshold, changed)) {
+    if (readOne(g, look, changed)) {
       *readAny = true;
       return true;
     }
@@ -427,17 +422,16 @@ void advanceOutputFrame(GFile *g) {
 
 }  // namespace
 
-bool fetchFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-                bool *paletteChanged) {
+bool fetchFrame(GFile *g, const PictureSettings &look, bool *paletteChanged) {
   bool changed = false, readAny = false;
-  if (!readToOutputFrame(g, soften, contrast, brightness, gamma, threshold, &changed, &readAny)) {
+  if (!readToOutputFrame(g, look, &changed, &readAny)) {
     *paletteChanged = false;
     return false;
   }
   advanceOutputFrame(g);
   *paletteChanged = changed;
   // A repeated frame keeps what the filters made of it.
-  if (readAny || !state(g).visible) runFilters(g, soften, contrast, brightness, gamma, threshold);
+  if (readAny || !state(g).visible) runFilters(g, look);
   return true;
 }
 

@@ -1,5 +1,5 @@
 // The filter chain run on a frame once it is read: unpacking of narrow
-// indices, reading rows as 32-bit pixels, scaling and softening through the
+// indices, reading rows as 32-bit pixels, softening and scaling through the
 // resampler, deinterlacing, gamma, threshold, contrast and brightness, and
 // the 24-bit frame the colour analysis reads.
 #include <algorithm>
@@ -102,21 +102,21 @@ struct Adjust {
   bool useGamma, useLevels;
 };
 
-void buildAdjust(Adjust &a, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold) {
-  a.useGamma = std::fabs(gamma - 1.0f) > 0.0001f;
+void buildAdjust(Adjust &a, const PictureSettings &look) {
+  a.useGamma = std::fabs(look.gamma - 1.0f) > 0.0001f;
   for (uint32_t c = 0; c < 256; ++c) {
     a.gamma[c] = static_cast<uint8_t>(
-        a.useGamma ? std::lround(255.0 * std::pow(c / 255.0, static_cast<double>(gamma))) : static_cast<long>(c));
+        a.useGamma ? std::lround(255.0 * std::pow(c / 255.0, static_cast<double>(look.gamma))) : static_cast<long>(c));
   }
-  const uint32_t b = contrast > 128 ? 128 : contrast;
+  const uint32_t b = look.contrast > 128 ? 128 : look.contrast;
   for (uint32_t c = 0; c < 256; ++c) {
     uint32_t v = c;
     if (b) v = c <= b ? 0 : c >= 255 - b ? 255 : (c - b) * 255 / (255 - 2 * b);
-    int64_t bv = int64_t{v} * brightness / 100;
+    int64_t bv = int64_t{v} * look.brightness / 100;
     a.levels[c] = static_cast<uint8_t>(bv < 0 ? 0 : bv > 255 ? 255 : bv);
   }
-  a.threshold = threshold;
-  a.useLevels = b != 0 || brightness != 100;
+  a.threshold = look.threshold;
+  a.useLevels = b != 0 || look.brightness != 100;
 }
 
 void adjust(uint32_t *p, size_t n, const Adjust &a) {
@@ -154,8 +154,7 @@ struct ChainPlan {
   bool any() const { return resamples() || deinterlace || adjust.useGamma || adjust.useLevels || adjust.threshold; }
 };
 
-ChainPlan planChain(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma,
-                    uint32_t threshold) {
+ChainPlan planChain(GFile *g, const PictureSettings &look) {
   const uint32_t deinterlaceMode = state(g).deinterlace;
   ChainPlan c;
   c.sw = g->sourceWidth;
@@ -164,7 +163,7 @@ ChainPlan planChain(GFile *g, uint32_t soften, uint32_t contrast, int32_t bright
   c.dh = g->scaledHeight;
   // Softening no stronger than the scaling itself is left to the scaling;
   // blending without keeping even or odd lines is a vertical softening.
-  uint32_t softH = soften & 0xFFFF, softV = soften >> 16;
+  uint32_t softH = look.soften & 0xFFFF, softV = look.soften >> 16;
   const uint64_t dW = uint64_t(c.dw > c.sw ? c.dw - c.sw : c.sw - c.dw) * 25600 / c.sw;
   const uint64_t dH = uint64_t(c.dh > c.sh ? c.dh - c.sh : c.sh - c.dh) * 25600 / c.sh;
   if (dW >= softH) softH = 0;
@@ -179,7 +178,7 @@ ChainPlan planChain(GFile *g, uint32_t soften, uint32_t contrast, int32_t bright
     c.ih = std::max<uint32_t>(1, static_cast<uint32_t>(uint64_t{c.dh} * (25600 - c.softV) / 25600));
   }
   c.deinterlace = (deinterlaceMode & 3) && c.dh > 1;
-  buildAdjust(c.adjust, contrast, brightness, gamma, threshold);
+  buildAdjust(c.adjust, look);
   return c;
 }
 
@@ -244,11 +243,10 @@ void deinterlaceFrame(GFile *g, Stage &st) {
 
 // Runs the chain on a frame of the source; false when a buffer or a
 // resampler could not be had (the frame is then shown as far as it got).
-bool filterSourceFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma,
-                       uint32_t threshold) {
+bool filterSourceFrame(GFile *g, const PictureSettings &look) {
   GFileInternal &s = state(g);
   if (!unpackNarrowIndices(g)) return false;
-  const ChainPlan c = planChain(g, soften, contrast, brightness, gamma, threshold);
+  const ChainPlan c = planChain(g, look);
   if (!c.any()) return true;
   if (!ensureWorkFrames(s, c)) return false;
   Stage st{s.filtered, s.filteredPitch, c.sw, c.sh};
@@ -329,13 +327,13 @@ void readRow32(uint32_t *out, const uint8_t *row, uint32_t w, uint32_t bits, con
   }
 }
 
-void runFilters(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold) {
+void runFilters(GFile *g, const PictureSettings &look) {
   GFileInternal &s = state(g);
   s.filtered = g->frameBase;
   s.filteredPitch = s.sourcePitch;
   // A list's frame is its entry's, filtered there already.
   const bool source = g->kind != GFILE_KIND_LIST && g->frameBase;
-  if (source && !filterSourceFrame(g, soften, contrast, brightness, gamma, threshold)) return setVisible(g);
+  if (source && !filterSourceFrame(g, look)) return setVisible(g);
   setVisible(g);
   ditherForAnalysis(g);
 }

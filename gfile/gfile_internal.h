@@ -108,6 +108,16 @@ using ::GFileInternal;
 
 inline GFileInternal &state(GFile *g) { return *g->internal; }
 
+// What GFileGet is asked to do to the picture: soften (across in the low
+// word, down in the high word), contrast, brightness (a percentage), gamma
+// and threshold. The defaults leave it as it is.
+struct PictureSettings {
+  uint32_t soften = 0, contrast = 0;
+  int32_t brightness = 100;
+  float gamma = 1.0f;
+  uint32_t threshold = 0;
+};
+
 // gfile_open.cpp
 GFile *openHandle(const char *name, uint32_t flags, uint32_t inN, uint32_t inD, uint32_t outN, uint32_t outD,
                   int32_t width, int32_t height, int32_t x, int32_t y, uint32_t canvasW, uint32_t canvasH,
@@ -133,24 +143,26 @@ void rewindReaders(GFile *g);
 // early ends the range there), counts the output frame, and runs the filter
 // chain on a frame just read. False only when not even the first frame
 // could be read; *paletteChanged tells whether the source palette changed.
-bool fetchFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-                bool *paletteChanged);
+bool fetchFrame(GFile *g, const PictureSettings &look, bool *paletteChanged);
 uint64_t outputFrameNumber(const GFile *g, uint64_t sourceFrames);
 
 // gfile_filters.cpp: the filter chain after a frame was read, then the
 // visible part as placed, then the frame the colour analysis reads.
-void runFilters(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold);
+void runFilters(GFile *g, const PictureSettings &look);
 // One row of 32, 24, 16 (x:5:5:5) or 8-bit (palette) pixels as 32-bit
 // pixels, the fourth byte of 32-bit ones kept.
 void readRow32(uint32_t *out, const uint8_t *row, uint32_t w, uint32_t bits, const uint8_t *palette);
 void releaseFilters(GFile *g);
 
+// gfile_get.cpp: "<verb> frame <n> of <count>..." for the frame about to be
+// fetched, with the message code given; false when the user cancels.
+bool reportProgress(GFile *g, int32_t code);
+
 // gfile_rows.cpp: row conversions into the canvas.
 void convertRows(GFile *g);
 
 // gfile_palette.cpp: palette for 8-bit output.
-bool preparePalette(GFile *g, bool *paletteChanged, uint32_t soften, uint32_t contrast, int32_t brightness,
-                    float gamma, uint32_t threshold);
+bool preparePalette(GFile *g, bool *paletteChanged, const PictureSettings &look);
 void clearColourCache(GFile *g);
 
 }  // namespace kav::gfile
