@@ -1,6 +1,5 @@
 // GFileBestPalette: counts the colours of a run of frames of the analysis
 // handle into a histogram and reduces it to the palette window.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,11 +34,11 @@ void countFrame(GFile *a, uint32_t *histogram) {
 
 uint32_t bestPalette(GFile *a, uint8_t *palette, const uint8_t *picture, uint32_t width, uint32_t height,
                      uint32_t pitch, int32_t leftMargin, int32_t topMargin, int32_t rightBlank, int32_t bottomBlank,
-                     uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold) {
+                     const PictureSettings &look) {
   GFileInternal &s = state(a);
   if (!s.palettePending) {
     bool changed = false;
-    fetchFrame(a, soften, contrast, brightness, gamma, threshold, &changed);
+    fetchFrame(a, look, &changed);
     s.pendingPaletteChanged = changed;
     s.palettePending = true;
   }
@@ -55,23 +54,16 @@ uint32_t bestPalette(GFile *a, uint8_t *palette, const uint8_t *picture, uint32_
   std::memset(histogram, 0, colour::kHistogramCells * 4);
   uint32_t result = 0;
   for (uint32_t i = 0; i < s.analysisScale; ++i) {
-    if (s.status) {
-      const uint64_t current = 1 + outputFrameNumber(a, uint64_t{s.firstIndex} + a->framesRead);
-      const uint64_t last = outputFrameNumber(a, uint64_t{s.firstIndex} + a->frameCount);
-      char text[128];
-      std::snprintf(text, sizeof text, "%s frame %li of %li...", s.verb, static_cast<long>(current),
-                    static_cast<long>(last));
-      if (s.status(text, i == 0 ? 1 : 0) & 0xFFu) {
-        kavfree(histogram);
-        return 0;
-      }
+    if (!reportProgress(a, i == 0 ? 1 : 0)) {
+      kavfree(histogram);
+      return 0;
     }
     bool changed = false;
     if (s.palettePending) {
       s.palettePending = false;
       changed = s.pendingPaletteChanged;
     } else {
-      fetchFrame(a, soften, contrast, brightness, gamma, threshold, &changed);
+      fetchFrame(a, look, &changed);
     }
     if (changed && s.colourMode == 2 && i > 0) {
       s.palettePending = true;
@@ -112,7 +104,7 @@ KAV_EXPORT uint32_t KAVAPI GFileBestPalette(GFile *analysis, uint8_t *palette, c
   if (!analysis || !analysis->internal || !palette) return 0;
   try {
     return bestPalette(analysis, palette, picture, width, height, pitch, left_margin, top_margin, right_blank,
-                       bottom_blank, soften, contrast, brightness, gamma, threshold);
+                       bottom_blank, PictureSettings{soften, contrast, brightness, gamma, threshold});
   } catch (...) {
     return 0;
   }

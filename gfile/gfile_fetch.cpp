@@ -114,8 +114,9 @@ bool readVorn(GFile *g) {
     return true;
   });
   VornDecodeFrame(v);
-  // When the canvas is the picture unchanged, the converter writes into it
-  // directly (format 3 clears the fourth byte as the row copy would).
+  // On the direct path (the canvas is the picture unchanged) the converter
+  // writes into the canvas; format 3 clears the fourth byte as the row copy
+  // would.
   uint8_t *target = s.directCanvas ? g->canvas : s.kindFrame;
   const uint32_t format = s.directCanvas && !g->preferQuickTime ? 3u : 5u;
   VornCopyToBuffer(v, target, static_cast<int32_t>(s.kindPitch), v->height, 0, 0,
@@ -255,19 +256,19 @@ bool readSoundOnly(GFile *g, bool *changed) {
   return true;
 }
 
+// The next entry, opened with the list's flags, halving and deinterlacing
+// and unplaced; null at the list's end. A missing entry has been reported
+// by its open and ends the list.
 GFile *openNextEntry(GFile *g) {
   GFileInternal &s = state(g);
-  for (;;) {
-    const kav::ListEntry e = s.list->next();
-    if (e.name.empty()) return nullptr;
-    GFile *c = openHandle(e.name.c_str(),
-                          g->flags | (s.openFlags & (GFILE_HALVE_WIDTH | GFILE_HALVE_HEIGHT)) |
-                              (s.openFlags & (GFILE_DEINTERLACE_EVEN | GFILE_DEINTERLACE_ODD | GFILE_DEINTERLACE_BLEND)),
-                          s.inputArgNumerator, s.inputArgDenominator, s.outputArgNumerator, s.outputArgDenominator,
-                          g->requestedWidth, g->requestedHeight, 0, 0, 0, 0, static_cast<uint32_t>(e.firstFrame),
-                          static_cast<uint32_t>(e.lastFrame), 0x10000, 0, 256, 0, 0, 2, nullptr, "", s.status);
-    return c;  // a missing entry has been reported by its open and ends the list
-  }
+  const kav::ListEntry e = s.list->next();
+  if (e.name.empty()) return nullptr;
+  const uint32_t passed = GFILE_HALVE_WIDTH | GFILE_HALVE_HEIGHT | GFILE_DEINTERLACE_EVEN | GFILE_DEINTERLACE_ODD |
+                          GFILE_DEINTERLACE_BLEND;
+  return openHandle(e.name.c_str(), g->flags | (s.openFlags & passed), s.inputArgNumerator, s.inputArgDenominator,
+                    s.outputArgNumerator, s.outputArgDenominator, g->requestedWidth, g->requestedHeight, 0, 0, 0, 0,
+                    static_cast<uint32_t>(e.firstFrame), static_cast<uint32_t>(e.lastFrame), 0x10000, 0, 256, 0, 0,
+                    2, nullptr, "", s.status);
 }
 
 // An entry is used up once it delivered all its output frames, the
@@ -281,30 +282,36 @@ void clearCanvasIfMoved(GFile *g, const GFilePlacement &before) {
   std::memset(g->canvas, 0, size_t{g->canvasPitch} * ((g->canvasHeight + 3) & ~3u));
 }
 
-bool readList(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-              bool *changed) {
+// The list's frames before the first one of its range: whole entries are
+// passed over by their counts, the rest of the last one frame by frame.
+bool skipListFrames(GFile *g, const PictureSettings &look) {
   GFileInternal &s = state(g);
-  if (!s.skipDone) {
-    s.skipDone = true;
-    uint32_t skip = s.firstIndex;
-    while (skip) {
-      if (s.child) closeHandle(s.child);
-      s.child = openNextEntry(g);
-      if (!s.child) return false;
-      if (s.child->outputFrameCount <= skip) {
-        skip -= s.child->outputFrameCount;
-        closeHandle(s.child);
-        s.child = nullptr;
-        continue;
-      }
-      bool ignored = false;
-      for (; skip; --skip) fetchFrame(s.child, soften, contrast, brightness, gamma, threshold, &ignored);
+  if (s.skipDone) return true;
+  s.skipDone = true;
+  uint32_t skip = s.firstIndex;
+  while (skip) {
+    if (s.child) closeHandle(s.child);
+    s.child = openNextEntry(g);
+    if (!s.child) return false;
+    if (s.child->outputFrameCount <= skip) {
+      skip -= s.child->outputFrameCount;
+      closeHandle(s.child);
+      s.child = nullptr;
+      continue;
     }
+    bool ignored = false;
+    for (; skip; --skip) fetchFrame(s.child, look, &ignored);
   }
-  // The entry shown so far stays open until the next one has a picture: the
-  // list's frame lies in its buffers, and it is shown again when the list
-  // ends early (an entry that no longer opens, or delivers fewer frames than
-  // it promised).
+  return true;
+}
+
+// Fetches the entry's next frame, moving on to the next entry once the
+// shown one is used up. The entry shown so far stays open until the next
+// one has a picture: the list's frame lies in its buffers, and it is shown
+// again when the list ends early (an entry that no longer opens, or
+// delivers fewer frames than it promised).
+bool fetchEntryFrame(GFile *g, const PictureSettings &look, bool *changed) {
+  GFileInternal &s = state(g);
   GFile *previous = nullptr;
   if (!s.child || entryDone(s.child)) {
     GFile *next = openNextEntry(g);
@@ -313,37 +320,51 @@ bool readList(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, 
     s.child = next;
     *changed = true;
   }
-  GFile *c = s.child;
-  bool childChanged = false;
-  if (!fetchFrame(c, soften, contrast, brightness, gamma, threshold, &childChanged)) {
+  bool entryChanged = false;
+  if (!fetchFrame(s.child, look, &entryChanged)) {
     if (previous) {
-      closeHandle(c);
+      closeHandle(s.child);
       s.child = previous;
     }
     return false;
   }
   if (previous) closeHandle(previous);
-  if (childChanged) *changed = true;
-  g->scaledWidth = c->scaledWidth;
-  g->scaledHeight = c->scaledHeight;
-  const GFilePlacement before = g->placement;
-  computePlacement(g);
-  clearCanvasIfMoved(g, before);
-  GFileInternal &cs = state(c);
-  // The entry's frame after its own filters; the list does not filter again.
-  g->frameBase = cs.filtered;
-  s.sourcePitch = cs.filteredPitch;
-  g->frameBits = c->frameBits;
-  g->frameDataSize = c->frameDataSize;
-  if (std::memcmp(g->sourcePalette, c->sourcePalette, 768) != 0) {
-    *changed = true;
-    std::memcpy(g->sourcePalette, c->sourcePalette, 768);
-  }
+  if (entryChanged) *changed = true;
   return true;
 }
 
-bool readOne(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-             bool *changed) {
+// Entries are opened unplaced (no canvas of their own, at 0, 0), so an
+// entry's filtered frame is its whole picture at its own scaled size, and
+// its filters have already run. The list places that picture on its canvas
+// as it would place a source of that size: it takes the entry's scaled
+// size and places it here, and its own filter step (which does not filter
+// again) picks the part the placement shows, as for any source.
+void placeEntryFrame(GFile *g, GFile *entry, bool *changed) {
+  GFileInternal &s = state(g);
+  const GFileInternal &es = state(entry);
+  g->scaledWidth = entry->scaledWidth;
+  g->scaledHeight = entry->scaledHeight;
+  const GFilePlacement before = g->placement;
+  computePlacement(g);
+  clearCanvasIfMoved(g, before);
+  g->frameBase = es.filtered;
+  s.sourcePitch = es.filteredPitch;
+  g->frameBits = entry->frameBits;
+  g->frameDataSize = entry->frameDataSize;
+  if (std::memcmp(g->sourcePalette, entry->sourcePalette, 768) != 0) {
+    *changed = true;
+    std::memcpy(g->sourcePalette, entry->sourcePalette, 768);
+  }
+}
+
+bool readList(GFile *g, const PictureSettings &look, bool *changed) {
+  if (!skipListFrames(g, look)) return false;
+  if (!fetchEntryFrame(g, look, changed)) return false;
+  placeEntryFrame(g, state(g).child, changed);
+  return true;
+}
+
+bool readOne(GFile *g, const PictureSettings &look, bool *changed) {
   bool ok = false;
   switch (g->kind) {
     case GFILE_KIND_FLIC: ok = readFlic(g, changed); break;
@@ -352,7 +373,7 @@ bool readOne(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, f
     case GFILE_KIND_RAW: ok = readRaw(g, changed); break;
     case GFILE_KIND_AVI: ok = readAvi(g, changed); break;
     case GFILE_KIND_QUICKTIME: ok = readQuickTime(g, changed); break;
-    case GFILE_KIND_LIST: ok = readList(g, soften, contrast, brightness, gamma, threshold, changed); break;
+    case GFILE_KIND_LIST: ok = readList(g, look, changed); break;
     case GFILE_KIND_SOUND_ONLY: ok = readSoundOnly(g, changed); break;
     default: ok = g->kind < GFILE_KIND_AVI && readStill(g, changed); break;
   }
@@ -369,36 +390,48 @@ uint64_t outputFrameNumber(const GFile *g, uint64_t sourceFrames) {
          (uint64_t{g->inputRateNumerator} * g->outputRateDenominator);
 }
 
-bool fetchFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-                bool *paletteChanged) {
-  GFileInternal &s = state(g);
-  bool changed = false, readAny = false;
+namespace {
+
+// Reads the source frames up to the one shown at the current output frame
+// (none when the output repeats the last one); *readAny tells whether a
+// frame was read. False when not even the first frame could be read.
+bool readToOutputFrame(GFile *g, const PictureSettings &look, bool *changed, bool *readAny) {
   auto readStep = [&] {
-    if (readOne(g, soften, contrast, brightness, gamma, threshold, &changed)) {
-      readAny = true;
+    if (readOne(g, look, changed)) {
+      *readAny = true;
       return true;
     }
     if (g->framesRead == 0 && !g->frameBase) return false;
     endRange(g);
     return false;
   };
-  if (g->framesRead == 0 && g->outputFrameIndex == 0) {
-    if (!readStep() && !g->frameBase) {
-      *paletteChanged = false;
-      return false;
-    }
-  } else {
-    const uint64_t k = g->outputFrameIndex;
-    const uint64_t limit = k * g->inputRateNumerator * g->outputRateDenominator /
-                               (uint64_t{g->inputRateDenominator} * g->outputRateNumerator) +
-                           1;
-    while (!g->endFlag && g->framesRead < g->frameCount && g->framesRead < limit)
-      if (!readStep()) break;
-  }
+  if (g->framesRead == 0 && g->outputFrameIndex == 0) return readStep() || g->frameBase;
+  const uint64_t k = g->outputFrameIndex;
+  const uint64_t limit = k * g->inputRateNumerator * g->outputRateDenominator /
+                             (uint64_t{g->inputRateDenominator} * g->outputRateNumerator) +
+                         1;
+  while (!g->endFlag && g->framesRead < g->frameCount && g->framesRead < limit)
+    if (!readStep()) break;
+  return true;
+}
+
+void advanceOutputFrame(GFile *g) {
   if (g->outputFrameIndex < 0xFFFFFFFFu) ++g->outputFrameIndex;
   if (g->outputFrameIndex >= g->outputFrameCount) g->endFlag = 1;
+}
+
+}  // namespace
+
+bool fetchFrame(GFile *g, const PictureSettings &look, bool *paletteChanged) {
+  bool changed = false, readAny = false;
+  if (!readToOutputFrame(g, look, &changed, &readAny)) {
+    *paletteChanged = false;
+    return false;
+  }
+  advanceOutputFrame(g);
   *paletteChanged = changed;
-  if (readAny || !s.visible) runFilters(g, soften, contrast, brightness, gamma, threshold);
+  // A repeated frame keeps what the filters made of it.
+  if (readAny || !state(g).visible) runFilters(g, look);
   return true;
 }
 

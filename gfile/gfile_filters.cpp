@@ -1,7 +1,8 @@
 // The filter chain run on a frame once it is read: unpacking of narrow
-// indices, reading rows as 32-bit pixels, scaling and softening through the
+// indices, reading rows as 32-bit pixels, softening and scaling through the
 // resampler, deinterlacing, gamma, threshold, contrast and brightness, and
 // the 24-bit frame the colour analysis reads.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -38,31 +39,6 @@ void unpackIndices(uint8_t *out, const uint8_t *in, ptrdiff_t pitch, uint32_t w,
       const uint32_t shift = 8 - bits * (x % perByte + 1);
       o[x] = static_cast<uint8_t>((row[x / perByte] >> shift) & mask);
     }
-  }
-}
-
-// One source row as 32-bit pixels (the fourth byte of 32-bit sources kept).
-void readRow32(uint32_t *out, const uint8_t *row, uint32_t w, uint32_t bits, const uint8_t *palette) {
-  switch (bits) {
-    case 32:
-      std::memcpy(out, row, size_t{w} * 4);
-      break;
-    case 24:
-      for (uint32_t x = 0; x < w; ++x)
-        out[x] = row[x * 3] | row[x * 3 + 1] << 8 | static_cast<uint32_t>(row[x * 3 + 2]) << 16;
-      break;
-    case 16:
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint32_t p = row[x * 2] | row[x * 2 + 1] << 8;
-        out[x] = (p & 0x1F) << 3 | ((p >> 5) & 0x1F) << 11 | ((p >> 10) & 0x1F) << 19;
-      }
-      break;
-    default:
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint8_t *c = palette + row[x] * 3;
-        out[x] = c[2] | c[1] << 8 | static_cast<uint32_t>(c[0]) << 16;
-      }
-      break;
   }
 }
 
@@ -126,21 +102,21 @@ struct Adjust {
   bool useGamma, useLevels;
 };
 
-void buildAdjust(Adjust &a, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold) {
-  a.useGamma = std::fabs(gamma - 1.0f) > 0.0001f;
+void buildAdjust(Adjust &a, const PictureSettings &look) {
+  a.useGamma = std::fabs(look.gamma - 1.0f) > 0.0001f;
   for (uint32_t c = 0; c < 256; ++c) {
     a.gamma[c] = static_cast<uint8_t>(
-        a.useGamma ? std::lround(255.0 * std::pow(c / 255.0, static_cast<double>(gamma))) : static_cast<long>(c));
+        a.useGamma ? std::lround(255.0 * std::pow(c / 255.0, static_cast<double>(look.gamma))) : static_cast<long>(c));
   }
-  const uint32_t b = contrast > 128 ? 128 : contrast;
+  const uint32_t b = look.contrast > 128 ? 128 : look.contrast;
   for (uint32_t c = 0; c < 256; ++c) {
     uint32_t v = c;
     if (b) v = c <= b ? 0 : c >= 255 - b ? 255 : (c - b) * 255 / (255 - 2 * b);
-    int64_t bv = int64_t{v} * brightness / 100;
+    int64_t bv = int64_t{v} * look.brightness / 100;
     a.levels[c] = static_cast<uint8_t>(bv < 0 ? 0 : bv > 255 ? 255 : bv);
   }
-  a.threshold = threshold;
-  a.useLevels = b != 0 || brightness != 100;
+  a.threshold = look.threshold;
+  a.useLevels = b != 0 || look.brightness != 100;
 }
 
 void adjust(uint32_t *p, size_t n, const Adjust &a) {
@@ -163,6 +139,136 @@ void adjust(uint32_t *p, size_t n, const Adjust &a) {
   }
 }
 
+// What the chain does to one frame of the source, worked out before any of
+// it runs.
+struct ChainPlan {
+  uint32_t sw, sh;        // the frame as read
+  uint32_t dw, dh;        // its scaled size
+  uint32_t softH, softV;  // softening across and down, on the scale where 25600 is the whole frame
+  uint32_t iw, ih;        // the size softening shrinks the frame to before it is scaled
+  bool deinterlace;
+  Adjust adjust;
+
+  bool softens() const { return softH || softV; }
+  bool resamples() const { return softens() || dw != sw || dh != sh; }
+  bool any() const { return resamples() || deinterlace || adjust.useGamma || adjust.useLevels || adjust.threshold; }
+};
+
+ChainPlan planChain(GFile *g, const PictureSettings &look) {
+  const uint32_t deinterlaceMode = state(g).deinterlace;
+  ChainPlan c;
+  c.sw = g->sourceWidth;
+  c.sh = g->sourceHeight;
+  c.dw = g->scaledWidth;
+  c.dh = g->scaledHeight;
+  // Softening no stronger than the scaling itself is left to the scaling;
+  // blending without keeping even or odd lines is a vertical softening.
+  uint32_t softH = look.soften & 0xFFFF, softV = look.soften >> 16;
+  const uint64_t dW = uint64_t(c.dw > c.sw ? c.dw - c.sw : c.sw - c.dw) * 25600 / c.sw;
+  const uint64_t dH = uint64_t(c.dh > c.sh ? c.dh - c.sh : c.sh - c.dh) * 25600 / c.sh;
+  if (dW >= softH) softH = 0;
+  if (deinterlaceMode == 8 && softV < 0x3200) softV = 0x3200;
+  if (dH >= softV) softV = 0;
+  c.softH = softH >= 25600 ? 25599 : softH;
+  c.softV = softV >= 25600 ? 25599 : softV;
+  c.iw = c.sw;
+  c.ih = c.sh;
+  if (c.softens()) {
+    c.iw = std::max<uint32_t>(1, static_cast<uint32_t>(uint64_t{c.dw} * (25600 - c.softH) / 25600));
+    c.ih = std::max<uint32_t>(1, static_cast<uint32_t>(uint64_t{c.dh} * (25600 - c.softV) / 25600));
+  }
+  c.deinterlace = (deinterlaceMode & 3) && c.dh > 1;
+  buildAdjust(c.adjust, look);
+  return c;
+}
+
+// The frame between two steps of the chain.
+struct Stage {
+  const uint8_t *pixels;
+  ptrdiff_t pitch;
+  uint32_t width, height;
+};
+
+// The work frame a step writes to: the one the frame is not in.
+uint32_t *spareFrame(GFileInternal &s, const Stage &in) {
+  return reinterpret_cast<uint32_t *>(in.pixels == s.work[0] ? s.work[1] : s.work[0]);
+}
+
+// Indices of 1, 2 and 4 bits to one byte each.
+bool unpackNarrowIndices(GFile *g) {
+  GFileInternal &s = state(g);
+  if (g->frameBits >= 8) return true;
+  const uint32_t w = g->sourceWidth, h = g->sourceHeight;
+  if (!ensureBuffer(s.work[2], s.workBytes[2], uint64_t{w} * h + 4)) return false;
+  unpackIndices(s.work[2], s.filtered, s.filteredPitch, w, h, g->frameBits);
+  s.filtered = s.work[2];
+  s.filteredPitch = w;
+  g->frameBits = 8;
+  return true;
+}
+
+// Two work frames of the largest size the chain passes through.
+bool ensureWorkFrames(GFileInternal &s, const ChainPlan &c) {
+  const uint64_t most = std::max({uint64_t{c.sw} * c.sh, uint64_t{c.iw} * c.ih, uint64_t{c.dw} * c.dh});
+  return ensureBuffer(s.work[0], s.workBytes[0], most * 4 + 4) && ensureBuffer(s.work[1], s.workBytes[1], most * 4 + 4);
+}
+
+// The frame as 32-bit pixels in a work frame.
+void toPixels32(GFile *g, Stage &st) {
+  uint32_t *out = spareFrame(state(g), st);
+  for (uint32_t y = 0; y < st.height; ++y)
+    readRow32(out + size_t{y} * st.width, st.pixels + st.pitch * static_cast<ptrdiff_t>(y), st.width, g->frameBits,
+              g->sourcePalette);
+  st = {reinterpret_cast<uint8_t *>(out), static_cast<ptrdiff_t>(st.width) * 4, st.width, st.height};
+}
+
+// Softening or scaling: the frame resampled to w x h by the resampler kept
+// in r.
+bool resampleTo(GFile *g, colour::Resampler *&r, uint32_t w, uint32_t h, Stage &st) {
+  if (!resamplerFor(r, g->filter, w, h, st.width, st.height)) return false;
+  uint32_t *out = spareFrame(state(g), st);
+  colour::resamplerApply(r, out, st.pixels, st.pitch, colour::resampleFetch32);
+  st = {reinterpret_cast<uint8_t *>(out), static_cast<ptrdiff_t>(w) * 4, w, h};
+  return true;
+}
+
+// Even or odd lines kept, the others rebuilt.
+void deinterlaceFrame(GFile *g, Stage &st) {
+  GFileInternal &s = state(g);
+  uint32_t *out = spareFrame(s, st);
+  deinterlace(out, reinterpret_cast<const uint32_t *>(st.pixels), st.width, st.height, s.deinterlace & 3,
+              (s.deinterlace & 8) != 0);
+  st.pixels = reinterpret_cast<uint8_t *>(out);
+}
+
+// Runs the chain on a frame of the source; false when a buffer or a
+// resampler could not be had (the frame is then shown as far as it got).
+bool filterSourceFrame(GFile *g, const PictureSettings &look) {
+  GFileInternal &s = state(g);
+  if (!unpackNarrowIndices(g)) return false;
+  const ChainPlan c = planChain(g, look);
+  if (!c.any()) return true;
+  if (!ensureWorkFrames(s, c)) return false;
+  Stage st{s.filtered, s.filteredPitch, c.sw, c.sh};
+  // The adjustments work in place, so a frame no resampling copies into a
+  // work frame is copied there first.
+  if (g->frameBits != 32 || !c.resamples()) toPixels32(g, st);
+  if (c.softens() && !resampleTo(g, s.soften, c.iw, c.ih, st)) return false;
+  const bool scaled = c.softens() && st.width == c.dw && st.height == c.dh;
+  if (c.resamples() && !scaled && !resampleTo(g, s.scale, c.dw, c.dh, st)) return false;
+  if (c.deinterlace) deinterlaceFrame(g, st);
+  adjust(reinterpret_cast<uint32_t *>(const_cast<uint8_t *>(st.pixels)), size_t{st.width} * st.height, c.adjust);
+  s.filtered = const_cast<uint8_t *>(st.pixels);
+  s.filteredPitch = st.pitch;
+  g->frameBits = 32;
+  g->workFrames[0] = s.work[0];
+  g->workFrames[1] = s.work[1];
+  g->scaleFilter = s.scale;
+  g->softenFilter = s.soften;
+  return true;
+}
+
+// The first visible pixel of the filtered frame, as the placement shows it.
 void setVisible(GFile *g) {
   GFileInternal &s = state(g);
   const GFilePlacement &pl = g->placement;
@@ -173,125 +279,63 @@ void setVisible(GFile *g) {
     s.visible = s.filtered + s.filteredPitch * pl.startRow + static_cast<ptrdiff_t>(pl.startColumn) * bpp;
 }
 
-}  // namespace
-
-void runFilters(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold) {
+// The colour analysis reads a 24-bit frame in which smooth areas are
+// dithered, so that gradients gather into few colours.
+void ditherForAnalysis(GFile *g) {
   GFileInternal &s = state(g);
-  s.filtered = g->frameBase;
-  s.filteredPitch = s.sourcePitch;
-  const uint32_t sw = g->kind == GFILE_KIND_LIST ? g->scaledWidth : g->sourceWidth;
-  const uint32_t sh = g->kind == GFILE_KIND_LIST ? g->scaledHeight : g->sourceHeight;
-  const uint32_t dw = g->scaledWidth, dh = g->scaledHeight;
-
-  if (g->kind != GFILE_KIND_LIST && g->frameBase) {
-    if (g->frameBits < 8) {
-      if (!ensureBuffer(s.work[2], s.workBytes[2], uint64_t{sw} * sh + 4)) return setVisible(g);
-      unpackIndices(s.work[2], s.filtered, s.filteredPitch, sw, sh, g->frameBits);
-      s.filtered = s.work[2];
-      s.filteredPitch = sw;
-      g->frameBits = 8;
-    }
-    uint32_t softH = soften & 0xFFFF, softV = soften >> 16;
-    const uint64_t dW = uint64_t(dw > sw ? dw - sw : sw - dw) * 25600 / sw;
-    const uint64_t dH = uint64_t(dh > sh ? dh - sh : sh - dh) * 25600 / sh;
-    if (dW >= softH) softH = 0;
-    if (s.deinterlace == 8 && softV < 0x3200) softV = 0x3200;
-    if (dH >= softV) softV = 0;
-    if (softH >= 25600) softH = 25599;
-    if (softV >= 25600) softV = 25599;
-    const bool resample = softH || softV || dw != sw || dh != sh;
-    const bool deint = (s.deinterlace & 3) && dh > 1;
-    Adjust adj;
-    buildAdjust(adj, contrast, brightness, gamma, threshold);
-    const bool any = resample || deint || adj.useGamma || adj.useLevels || threshold;
-    if (any) {
-      uint32_t iw = sw, ih = sh;
-      if (softH || softV) {
-        iw = static_cast<uint32_t>(uint64_t{dw} * (25600 - softH) / 25600);
-        ih = static_cast<uint32_t>(uint64_t{dh} * (25600 - softV) / 25600);
-        if (iw < 1) iw = 1;
-        if (ih < 1) ih = 1;
-      }
-      uint64_t most = uint64_t{sw} * sh;
-      if (uint64_t{iw} * ih > most) most = uint64_t{iw} * ih;
-      if (uint64_t{dw} * dh > most) most = uint64_t{dw} * dh;
-      // Two frames of the largest size the chain passes through.
-      for (int i = 0; i < 2; ++i)
-        if (!ensureBuffer(s.work[i], s.workBytes[i], most * 4 + 4)) return setVisible(g);
-      int next = 0;
-      const uint8_t *cur = s.filtered;
-      ptrdiff_t curPitch = s.filteredPitch;
-      uint32_t cw = sw, ch = sh;
-      if (g->frameBits != 32 || !resample) {
-        auto *out = reinterpret_cast<uint32_t *>(s.work[next]);
-        for (uint32_t y = 0; y < sh; ++y)
-          readRow32(out + size_t{y} * sw, cur + curPitch * static_cast<ptrdiff_t>(y), sw, g->frameBits,
-                    g->sourcePalette);
-        cur = s.work[next];
-        curPitch = static_cast<ptrdiff_t>(sw) * 4;
-        next = 1 - next;
-      }
-      if (resample) {
-        if (softH || softV) {
-          colour::Resampler *r = resamplerFor(s.soften, g->filter, iw, ih, cw, ch);
-          if (!r) return setVisible(g);
-          colour::resamplerApply(r, reinterpret_cast<uint32_t *>(s.work[next]), cur, curPitch,
-                                 colour::resampleFetch32);
-          cur = s.work[next];
-          curPitch = static_cast<ptrdiff_t>(iw) * 4;
-          next = 1 - next;
-          cw = iw;
-          ch = ih;
-        }
-        if (cw != dw || ch != dh || !(softH || softV)) {
-          colour::Resampler *r = resamplerFor(s.scale, g->filter, dw, dh, cw, ch);
-          if (!r) return setVisible(g);
-          colour::resamplerApply(r, reinterpret_cast<uint32_t *>(s.work[next]), cur, curPitch,
-                                 colour::resampleFetch32);
-          cur = s.work[next];
-          curPitch = static_cast<ptrdiff_t>(dw) * 4;
-          next = 1 - next;
-        }
-        cw = dw;
-        ch = dh;
-      }
-      if (deint) {
-        deinterlace(reinterpret_cast<uint32_t *>(s.work[next]), reinterpret_cast<const uint32_t *>(cur), cw, ch,
-                    s.deinterlace & 3, (s.deinterlace & 8) != 0);
-        cur = s.work[next];
-        next = 1 - next;
-      }
-      // cur is one of the work frames here, so the adjustments run in place.
-      adjust(reinterpret_cast<uint32_t *>(const_cast<uint8_t *>(cur)), size_t{cw} * ch, adj);
-      s.filtered = const_cast<uint8_t *>(cur);
-      s.filteredPitch = static_cast<ptrdiff_t>(cw) * 4;
-      g->frameBits = 32;
-      g->workFrames[0] = s.work[0];
-      g->workFrames[1] = s.work[1];
-      g->scaleFilter = s.scale;
-      g->softenFilter = s.soften;
-    }
-  }
-  setVisible(g);
-
-  // The colour analysis reads a 24-bit frame in which smooth areas are
-  // dithered, so that gradients gather into few colours.
   const bool dither = s.paletteOption == 1 || (!g->trueColour && s.paletteOption == 0 && g->frameBits > 8 &&
                                                g->frameCount > 9);
   const GFilePlacement &pl = g->placement;
-  if (dither && pl.visibleWidth > 0 && pl.visibleHeight > 0 && s.visible) {
-    const uint32_t vw = static_cast<uint32_t>(pl.visibleWidth), vh = static_cast<uint32_t>(pl.visibleHeight);
-    if (!ensureBuffer(s.frame24, s.frame24Bytes, uint64_t{vw} * vh * 3 + 4)) return;
-    switch (g->frameBits) {
-      case 32: colour::smoothDither32(s.frame24, s.visible, vw, vh, s.visiblePitch); break;
-      case 24: colour::smoothDither24(s.frame24, s.visible, vw, vh, s.visiblePitch); break;
-      case 16: colour::smoothDither16(s.frame24, s.visible, vw, vh, s.visiblePitch); break;
-      default: colour::smoothDither8(s.frame24, s.visible, vw, vh, s.visiblePitch, g->sourcePalette); break;
-    }
-    s.visible = s.frame24;
-    s.visiblePitch = static_cast<ptrdiff_t>(vw) * 3;
-    g->frameBits = 24;
+  if (!dither || pl.visibleWidth <= 0 || pl.visibleHeight <= 0 || !s.visible) return;
+  const uint32_t vw = static_cast<uint32_t>(pl.visibleWidth), vh = static_cast<uint32_t>(pl.visibleHeight);
+  if (!ensureBuffer(s.frame24, s.frame24Bytes, uint64_t{vw} * vh * 3 + 4)) return;
+  switch (g->frameBits) {
+    case 32: colour::smoothDither32(s.frame24, s.visible, vw, vh, s.visiblePitch); break;
+    case 24: colour::smoothDither24(s.frame24, s.visible, vw, vh, s.visiblePitch); break;
+    case 16: colour::smoothDither16(s.frame24, s.visible, vw, vh, s.visiblePitch); break;
+    default: colour::smoothDither8(s.frame24, s.visible, vw, vh, s.visiblePitch, g->sourcePalette); break;
   }
+  s.visible = s.frame24;
+  s.visiblePitch = static_cast<ptrdiff_t>(vw) * 3;
+  g->frameBits = 24;
+}
+
+}  // namespace
+
+// One source row as 32-bit pixels (the fourth byte of 32-bit sources kept).
+void readRow32(uint32_t *out, const uint8_t *row, uint32_t w, uint32_t bits, const uint8_t *palette) {
+  switch (bits) {
+    case 32:
+      std::memcpy(out, row, size_t{w} * 4);
+      break;
+    case 24:
+      for (uint32_t x = 0; x < w; ++x)
+        out[x] = row[x * 3] | row[x * 3 + 1] << 8 | static_cast<uint32_t>(row[x * 3 + 2]) << 16;
+      break;
+    case 16:
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t p = row[x * 2] | row[x * 2 + 1] << 8;
+        out[x] = (p & 0x1F) << 3 | ((p >> 5) & 0x1F) << 11 | ((p >> 10) & 0x1F) << 19;
+      }
+      break;
+    default:
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint8_t *c = palette + row[x] * 3;
+        out[x] = c[2] | c[1] << 8 | static_cast<uint32_t>(c[0]) << 16;
+      }
+      break;
+  }
+}
+
+void runFilters(GFile *g, const PictureSettings &look) {
+  GFileInternal &s = state(g);
+  s.filtered = g->frameBase;
+  s.filteredPitch = s.sourcePitch;
+  // A list's frame is its entry's, filtered there already.
+  const bool source = g->kind != GFILE_KIND_LIST && g->frameBase;
+  if (source && !filterSourceFrame(g, look)) return setVisible(g);
+  setVisible(g);
+  ditherForAnalysis(g);
 }
 
 void releaseFilters(GFile *g) {

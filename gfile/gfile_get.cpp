@@ -1,6 +1,7 @@
 // GFileGet: progress, stepping the source, the palette of 8-bit output and
 // the conversion of the visible rows into the canvas.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "colour/histogram.h"
@@ -8,6 +9,18 @@
 #include "kavutil/kavbase.h"
 
 namespace kav::gfile {
+
+bool reportProgress(GFile *g, int32_t code) {
+  GFileInternal &s = state(g);
+  if (!s.status) return true;
+  const uint64_t first = s.firstIndex;
+  const uint64_t current = 1 + outputFrameNumber(g, first + g->framesRead);
+  const uint64_t last = outputFrameNumber(g, first + g->frameCount);
+  char text[128];
+  std::snprintf(text, sizeof text, "%s frame %li of %li...", s.verb, static_cast<long>(current),
+                static_cast<long>(last));
+  return (s.status(text, code) & 0xFFu) == 0;
+}
 
 namespace {
 
@@ -25,29 +38,34 @@ bool ensureCanvas(GFile *g) {
   return true;
 }
 
-uint32_t get(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold) {
-  GFileInternal &s = state(g);
-  if (s.status) {
-    const uint64_t first = s.firstIndex;
-    const uint64_t current = 1 + outputFrameNumber(g, first + g->framesRead);
-    const uint64_t last = outputFrameNumber(g, first + g->frameCount);
-    char text[128];
-    std::snprintf(text, sizeof text, "%s frame %li of %li...", s.verb, static_cast<long>(current),
-                  static_cast<long>(last));
-    if (s.status(text, 0) & 0xFFu) return 0;
-  }
-  kav::colour::colourSquares();  // built once, before the first conversion needs it
-  bool changed = false;
-  if (!ensureCanvas(g)) return 0;
+// The direct path: a Vorn picture shown as it is (true colour, no filter
+// step, unscaled, on a canvas of exactly its size) is converted by the
+// decoder straight into the canvas, which saves copying every frame (the
+// gfile bench: about 0.19 against 0.31 ms a 640 x 480 frame).
+bool vornStraightIntoCanvas(const GFile *g, const PictureSettings &look) {
+  const GFileInternal &s = *g->internal;
+  if (g->kind != GFILE_KIND_VORN || !s.vorn || !g->trueColour) return false;
+  const bool unfiltered = look.soften == 0 && look.contrast == 0 && look.brightness == 100 &&
+                          std::fabs(look.gamma - 1.0f) <= 0.0001f && look.threshold == 0 && (s.deinterlace & 3) == 0 &&
+                          s.paletteOption != 1;
+  const bool unscaled = g->scaledWidth == g->sourceWidth && g->scaledHeight == g->sourceHeight &&
+                        s.vorn->width == g->sourceWidth;
   const GFilePlacement &p = g->placement;
-  s.directCanvas = g->kind == GFILE_KIND_VORN && g->trueColour && soften == 0 && contrast == 0 &&
-                   brightness == 100 && std::fabs(gamma - 1.0f) <= 0.0001f && threshold == 0 &&
-                   (s.deinterlace & 3) == 0 && s.paletteOption != 1 && g->scaledWidth == g->sourceWidth &&
-                   g->scaledHeight == g->sourceHeight && p.startColumn == 0 && p.startRow == 0 &&
-                   p.leftMargin == 0 && p.topMargin == 0 && uint32_t(p.visibleWidth) == g->sourceWidth &&
-                   uint32_t(p.visibleHeight) == g->sourceHeight && g->canvasPitch == g->sourceWidth * 4 &&
-                   g->canvasHeight == g->sourceHeight && s.vorn && s.vorn->width == g->sourceWidth;
-  if (!fetchFrame(g, soften, contrast, brightness, gamma, threshold, &changed)) return 0;
+  const bool wholeCanvas = p.startColumn == 0 && p.startRow == 0 && p.leftMargin == 0 && p.topMargin == 0 &&
+                           uint32_t(p.visibleWidth) == g->sourceWidth &&
+                           uint32_t(p.visibleHeight) == g->sourceHeight && g->canvasPitch == g->sourceWidth * 4 &&
+                           g->canvasHeight == g->sourceHeight;
+  return unfiltered && unscaled && wholeCanvas;
+}
+
+uint32_t get(GFile *g, const PictureSettings &look) {
+  GFileInternal &s = state(g);
+  if (!reportProgress(g, 0)) return 0;
+  kav::colour::colourSquares();  // built once, before the first conversion needs it
+  if (!ensureCanvas(g)) return 0;
+  s.directCanvas = vornStraightIntoCanvas(g, look);
+  bool changed = false;
+  if (!fetchFrame(g, look, &changed)) return 0;
   // For 8-bit output the caller learns whether the palette it is handed is
   // new: on the first frame, or when it differs from the one handed before.
   // The source palette changing (every new entry of a list, for one) need
@@ -55,9 +73,10 @@ uint32_t get(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, f
   uint8_t handed[768];
   const bool firstPalette = s.firstPalette;
   if (!g->trueColour) std::memcpy(handed, g->palette, sizeof handed);
-  if (!preparePalette(g, &changed, soften, contrast, brightness, gamma, threshold)) return 0;
+  if (!preparePalette(g, &changed, look)) return 0;
   if (!g->trueColour) changed = firstPalette || std::memcmp(handed, g->palette, sizeof handed) != 0;
-  convertRows(g);
+  // On the direct path the picture is in the canvas already.
+  if (s.visible != g->canvas) convertRows(g);
   return 1u | (changed ? 0x100u : 0u);
 }
 
@@ -73,7 +92,7 @@ KAV_EXPORT uint32_t KAVAPI GFileGet(GFile *file, uint32_t soften, uint32_t contr
                                     uint32_t threshold) {
   if (!file || !file->internal) return 0;
   try {
-    return get(file, soften, contrast, brightness, gamma, threshold);
+    return get(file, PictureSettings{soften, contrast, brightness, gamma, threshold});
   } catch (...) {
     return 0;
   }

@@ -67,7 +67,7 @@ struct GFileInternal {
   bool listIsFile = false;
   uint32_t listOutputDone = 0;  // output frames of the entries already closed
 
-  // Frame state (Part of the fetch).
+  // Frame state of the fetch.
   uint8_t *kindFrame = nullptr;  // Flic, Zanther, raw, Vorn, sound-only
   uint32_t kindFrameBytes = 0;
   uint32_t kindPitch = 0;
@@ -78,7 +78,7 @@ struct GFileInternal {
   ptrdiff_t visiblePitch = 0;
   bool skipDone = false;
   bool firstVornFrame = true;
-  bool directCanvas = false;  // the Vorn picture is converted straight into the canvas
+  bool directCanvas = false;  // this fetch takes the direct path: the Vorn decoder writes into the canvas
 
   // Filter chain.
   uint8_t *work[3] = {nullptr, nullptr, nullptr};
@@ -108,6 +108,16 @@ using ::GFileInternal;
 
 inline GFileInternal &state(GFile *g) { return *g->internal; }
 
+// What GFileGet is asked to do to the picture: soften (across in the low
+// word, down in the high word), contrast, brightness (a percentage), gamma
+// and threshold. The defaults leave it as it is.
+struct PictureSettings {
+  uint32_t soften = 0, contrast = 0;
+  int32_t brightness = 100;
+  float gamma = 1.0f;
+  uint32_t threshold = 0;
+};
+
 // gfile_open.cpp
 GFile *openHandle(const char *name, uint32_t flags, uint32_t inN, uint32_t inD, uint32_t outN, uint32_t outD,
                   int32_t width, int32_t height, int32_t x, int32_t y, uint32_t canvasW, uint32_t canvasH,
@@ -128,23 +138,31 @@ void closeReaders(GFile *g);
 void rewindReaders(GFile *g);
 
 // gfile_fetch.cpp: stepping and reading source frames.
-// Steps the source for one output frame and runs the filter chain. Returns
-// false when a still image could not be loaded into memory... never fails
-// otherwise; *paletteChanged tells whether the source palette changed.
-bool fetchFrame(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold,
-                bool *paletteChanged);
+// Makes the frame of the next output frame: reads the source frames up to
+// the one it shows (none when it repeats the last one; a source that stops
+// early ends the range there), counts the output frame, and runs the filter
+// chain on a frame just read. False only when not even the first frame
+// could be read; *paletteChanged tells whether the source palette changed.
+bool fetchFrame(GFile *g, const PictureSettings &look, bool *paletteChanged);
 uint64_t outputFrameNumber(const GFile *g, uint64_t sourceFrames);
 
-// gfile_filters.cpp: the filter chain after a frame was read.
-void runFilters(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, float gamma, uint32_t threshold);
+// gfile_filters.cpp: the filter chain after a frame was read, then the
+// visible part as placed, then the frame the colour analysis reads.
+void runFilters(GFile *g, const PictureSettings &look);
+// One row of 32, 24, 16 (x:5:5:5) or 8-bit (palette) pixels as 32-bit
+// pixels, the fourth byte of 32-bit ones kept.
+void readRow32(uint32_t *out, const uint8_t *row, uint32_t w, uint32_t bits, const uint8_t *palette);
 void releaseFilters(GFile *g);
+
+// gfile_get.cpp: "<verb> frame <n> of <count>..." for the frame about to be
+// fetched, with the message code given; false when the user cancels.
+bool reportProgress(GFile *g, int32_t code);
 
 // gfile_rows.cpp: row conversions into the canvas.
 void convertRows(GFile *g);
 
 // gfile_palette.cpp: palette for 8-bit output.
-bool preparePalette(GFile *g, bool *paletteChanged, uint32_t soften, uint32_t contrast, int32_t brightness,
-                    float gamma, uint32_t threshold);
+bool preparePalette(GFile *g, bool *paletteChanged, const PictureSettings &look);
 void clearColourCache(GFile *g);
 
 }  // namespace kav::gfile

@@ -73,8 +73,7 @@ void clearColourCache(GFile *g) {
   if (s.colourCache) std::memset(s.colourCache, 0, (1u << 18) * sizeof(uint16_t));
 }
 
-bool preparePalette(GFile *g, bool *paletteChanged, uint32_t soften, uint32_t contrast, int32_t brightness,
-                    float gamma, uint32_t threshold) {
+bool preparePalette(GFile *g, bool *paletteChanged, const PictureSettings &look) {
   GFileInternal &s = state(g);
   if (g->trueColour) return true;
   const bool computed = !s.paletteFile.empty() || (g->flags & GFILE_COLOUR_MODE_MASK) >= 2 || g->frameBits > 8 ||
@@ -103,11 +102,11 @@ bool preparePalette(GFile *g, bool *paletteChanged, uint32_t soften, uint32_t co
         as.colourCount = s.colourCount;
       }
       const GFilePlacement &pl = g->placement;
-      const bool pf = s.analysisIsPaletteFile;
+      // A palette file is analysed as it is.
+      const PictureSettings a = s.analysisIsPaletteFile ? PictureSettings{} : look;
       const uint32_t r = GFileBestPalette(s.analysis, g->palette, g->canvas, g->canvasWidth, g->canvasHeight,
                                           g->canvasPitch, pl.leftMargin, pl.topMargin, pl.rightBlank,
-                                          pl.bottomBlank, pf ? 0 : soften, pf ? 0 : contrast, pf ? 100 : brightness,
-                                          pf ? 1.0f : gamma, pf ? 0 : threshold);
+                                          pl.bottomBlank, a.soften, a.contrast, a.brightness, a.gamma, a.threshold);
       if (!ownWindow) {
         as.firstColour = savedFirst;
         as.colourCount = savedCount;

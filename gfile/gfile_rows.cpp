@@ -10,30 +10,11 @@ namespace kav::gfile {
 
 namespace {
 
+// The fourth byte of 32-bit frames is cleared unless asked to keep it.
 void row32(uint32_t *out, const uint8_t *in, uint32_t w, uint32_t bits, bool keepFourth, const uint8_t *palette) {
-  switch (bits) {
-    case 32:
-      std::memcpy(out, in, size_t{w} * 4);
-      if (!keepFourth)
-        for (uint32_t x = 0; x < w; ++x) out[x] &= 0x00FFFFFFu;
-      break;
-    case 24:
-      for (uint32_t x = 0; x < w; ++x)
-        out[x] = in[x * 3] | in[x * 3 + 1] << 8 | static_cast<uint32_t>(in[x * 3 + 2]) << 16;
-      break;
-    case 16:
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint32_t p = in[x * 2] | in[x * 2 + 1] << 8;
-        out[x] = (p & 0x1F) << 3 | ((p >> 5) & 0x1F) << 11 | ((p >> 10) & 0x1F) << 19;
-      }
-      break;
-    default:
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint8_t *c = palette + in[x] * 3;
-        out[x] = c[2] | c[1] << 8 | static_cast<uint32_t>(c[0]) << 16;
-      }
-      break;
-  }
+  readRow32(out, in, w, bits, palette);
+  if (bits == 32 && !keepFourth)
+    for (uint32_t x = 0; x < w; ++x) out[x] &= 0x00FFFFFFu;
 }
 
 // Nearest entry of the window for a colour at 6 bits per channel.
@@ -89,7 +70,6 @@ void convertRows(GFile *g) {
   GFileInternal &s = state(g);
   const GFilePlacement &pl = g->placement;
   if (pl.visibleWidth <= 0 || pl.visibleHeight <= 0 || !s.visible || !g->canvas) return;
-  if (s.visible == g->canvas) return;  // decoded into the canvas already
   const uint32_t vw = static_cast<uint32_t>(pl.visibleWidth), vh = static_cast<uint32_t>(pl.visibleHeight);
   const uint32_t bpp = g->trueColour ? 4 : 1;
   uint8_t *dst = g->canvas;

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "platform/stillimage/still_codecs.h"
-#include "platform/stillimage/still_pcx_kernels.h"
 #include "platform/stillimage/still_pixels.h"
 
 namespace kav::still {
@@ -48,6 +47,93 @@ int parseHeader(ByteView in, PcxHeader &h) {
 }
 
 int depthOf(const PcxHeader &h) { return h.bitsPerPlane * h.planes; }
+
+// A run may carry over from one scan line into the next.
+struct RunCarry {
+  size_t count = 0;
+  uint8_t value = 0;
+};
+
+// Expands run-length data from p[pos] (p[end] is the end of the data) into
+// one line of exactly n bytes at dst; advances pos. False when the data
+// ends first. Reads stay below p + end, writes inside dst[0, n). The
+// cursors are kept in locals so they stay in registers.
+bool expandLine(const uint8_t *p, size_t &pos, size_t end, uint8_t *dst, size_t n, RunCarry &carry) {
+  uint8_t *d = dst;
+  uint8_t *const dEnd = dst + n;
+  const uint8_t *s = p + pos;
+  const uint8_t *const sEnd = p + end;
+  // What is left of a run from the last line.
+  if (carry.count) {
+    const size_t k = std::min(carry.count, n);
+    std::memset(d, carry.value, k);
+    d += k;
+    carry.count -= k;
+  }
+  while (d < dEnd) {
+    // Eight bytes at a time while none of them is a run count (top two bits
+    // set); the copy may write past the literals, which later bytes replace.
+    if (dEnd - d >= 8 && sEnd - s >= 8) {
+      uint64_t v;
+      std::memcpy(&v, s, 8);
+      const uint64_t counts = v & (v << 1) & 0x8080808080808080ull;
+      std::memcpy(d, &v, 8);
+      if (!counts) {
+        d += 8;
+        s += 8;
+        continue;
+      }
+      const size_t plain = static_cast<size_t>(__builtin_ctzll(counts)) / 8;
+      d += plain;
+      s += plain;
+    }
+    if (s >= sEnd) return false;
+    const uint8_t b = *s++;
+    if ((b & 0xC0) != 0xC0) {
+      *d++ = b;
+      continue;
+    }
+    if (s >= sEnd) return false;
+    const size_t count = b & 0x3Fu;
+    const uint8_t v = *s++;
+    const size_t room = static_cast<size_t>(dEnd - d);
+    if (count == 1) {
+      *d++ = v;
+    } else if (count <= room) {
+      std::memset(d, v, count);
+      d += count;
+    } else {
+      std::memset(d, v, room);
+      d += room;
+      carry.count = count - room;
+      carry.value = v;
+    }
+  }
+  pos = static_cast<size_t>(s - p);
+  return true;
+}
+
+// Packs n bytes into out, which has room for 2 * n; returns the bytes
+// written. Runs never cross lines.
+size_t packLine(const uint8_t *s, size_t n, uint8_t *out) {
+  uint8_t *o = out;
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t v = s[i];
+    if (i + 1 < n && s[i + 1] == v) {
+      size_t run = 2;
+      while (i + run < n && run < 63 && s[i + run] == v) ++run;
+      *o++ = static_cast<uint8_t>(0xC0 | run);
+      *o++ = v;
+      i += run;
+      continue;
+    }
+    if ((v & 0xC0) == 0xC0) *o++ = 0xC1;
+    *o++ = v;
+    ++i;
+  }
+  return static_cast<size_t>(o - out);
+}
 
 }  // namespace
 
@@ -119,21 +205,24 @@ int pcxDecode(ByteView in, StillImage *image) {
   r = sink.begin(image, w, hh, trueColour ? PixelKind::Bgr24 : PixelKind::Indexed8, &pal, trueColour ? 8 : depth);
   if (r != kStillOk) return r;
 
-  const PcxKernels &k = pcxKernels();
   size_t pos = kHeaderBytes;
-  PcxRunCarry carry;
+  RunCarry carry;
   for (int32_t y = 0; y < hh; ++y) {
     if (h.encoding == 0) {
       if (dataEnd < pos || dataEnd - pos < lineTotal) return kStillTruncated;
       std::memcpy(line.data(), p + pos, lineTotal);
       pos += lineTotal;
-    } else if (!k.expandLine(p, pos, dataEnd, line.data(), lineTotal, carry)) {
+    } else if (!expandLine(p, pos, dataEnd, line.data(), lineTotal, carry)) {
       return kStillTruncated;
     }
     uint8_t *dst = sink.row(y);
     if (trueColour) {
       const uint8_t *rp = line.data(), *gp = rp + h.lineBytes, *bp = gp + h.lineBytes;
-      k.planesToBgr(rp, gp, bp, dst, static_cast<size_t>(w));
+      for (int32_t i = 0; i < w; ++i) {
+        dst[3 * i] = bp[i];
+        dst[3 * i + 1] = gp[i];
+        dst[3 * i + 2] = rp[i];
+      }
     } else if (h.planes == 1) {
       unpackIndices(line.data(), h.bitsPerPlane, w, dst);
     } else {
@@ -186,18 +275,21 @@ int pcxEncode(const StillImage &image, int32_t, ByteSink &out) {
   // Each row's planes are packed here (room for the worst case) and then
   // appended in one go.
   std::vector<uint8_t> packed(2 * line.size());
-  const PcxKernels &k = pcxKernels();
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t *s = rows.row(y);
     if (paletted) {
       std::memcpy(line.data(), s, static_cast<size_t>(w));
     } else {
       uint8_t *rp = line.data(), *gp = rp + lineBytes, *bp = gp + lineBytes;
-      k.bgrToPlanes(s, rp, gp, bp, static_cast<size_t>(w));
+      for (int32_t i = 0; i < w; ++i) {
+        bp[i] = s[3 * i];
+        gp[i] = s[3 * i + 1];
+        rp[i] = s[3 * i + 2];
+      }
     }
     size_t n = 0;
     for (int plane = 0; plane < planes; ++plane)
-      n += k.packLine(line.data() + static_cast<size_t>(plane) * lineBytes, lineBytes, packed.data() + n);
+      n += packLine(line.data() + static_cast<size_t>(plane) * lineBytes, lineBytes, packed.data() + n);
     out.insert(out.end(), packed.data(), packed.data() + n);
   }
   if (paletted) {

@@ -9,7 +9,6 @@
 #include "platform/stillimage/still_codecs.h"
 #include "platform/stillimage/still_pixels.h"
 #include "platform/stillimage/still_tga_rle.h"
-#include "platform/stillimage/still_tga_unpack.h"
 
 namespace kav::still {
 
@@ -141,8 +140,7 @@ struct RunPattern {
 // packets, which may run on from one row into the next.
 class RlePackets {
  public:
-  // avx2: 24-bit rows may take the AVX2 bulk path.
-  RlePackets(const uint8_t *src, size_t size, bool avx2) : src_(src), avail_(size), avx2_(avx2) {}
+  RlePackets(const uint8_t *src, size_t size) : src_(src), avail_(size) {}
 
   bool raw(uint8_t *d, size_t rowBytes) {
     if (avail_ - at_ < rowBytes) return false;
@@ -179,10 +177,6 @@ class RlePackets {
     const uint8_t *s = src_;
     size_t at = at_;
     const size_t avail = avail_;
-    // The bulk of a 24-bit row in vector registers; the loop below takes
-    // the packets it leaves (near the row's end and the input's).
-    if constexpr (PB == 3)
-      if (avx2_) filled = tgaunpack::unpack24RowAvx2(s, avail, at, d, filled, rowBytes);
     while (filled < rowBytes) {
       if (at >= avail) return false;
       const uint8_t packet = s[at];
@@ -233,7 +227,6 @@ class RlePackets {
   const uint8_t *src_;
   size_t avail_, at_ = 0;
   unsigned runLeft_ = 0, rawLeft_ = 0;
-  bool avx2_;
   uint8_t runPixel_[4] = {};
 };
 
@@ -314,7 +307,7 @@ int tgaDecode(ByteView in, StillImage *image) {
   } catch (const std::bad_alloc &) {
     return kStillNoMemory;
   }
-  RlePackets packets{p + pos, in.size - pos, h.rle && pixelBytes == 3 && tgaunpack::useAvx2()};
+  RlePackets packets{p + pos, in.size - pos};
   for (int32_t fileRow = 0; fileRow < hh; ++fileRow) {
     const int32_t y = h.topDown ? fileRow : hh - 1 - fileRow;
     uint8_t *dst = sink.row(y);
@@ -374,8 +367,6 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
     // the output would mean growing it first, and the growing clears the
     // bytes just before the packets overwrite them: that clearing cost more
     // than this copy.
-    const bool simd = tgarle::useSimd();
-    const bool avx2 = simd && tgarle::avx2Usable();
     std::vector<uint64_t> map;
     std::vector<uint8_t> packed;
     try {
@@ -386,14 +377,8 @@ int tgaEncode(const StillImage &image, int32_t option, ByteSink &out) {
     }
     for (int32_t y = h - 1; y >= 0; --y) {
       const uint8_t *s = rows.row(y);
-      size_t n;
-      if (avx2) {
-        tgarle::equalMapAvx2(s, w, px, map.data());
-        n = tgarle::writeRowAvx2(s, w, px, map.data(), packed.data());
-      } else {
-        tgarle::equalMap(s, w, px, map.data(), simd);
-        n = tgarle::writeRow(s, w, px, map.data(), packed.data());
-      }
+      tgarle::equalMap(s, w, px, map.data());
+      const size_t n = tgarle::writeRow(s, w, px, map.data(), packed.data());
       out.insert(out.end(), packed.data(), packed.data() + n);
     }
   } else {

@@ -3,92 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/os_cpu.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace kav::still::tgarle {
 
-namespace {
-
-inline int lowestBit(uint64_t v) { return __builtin_ctzll(v); }
-
-}  // namespace
-
-void equalMapPortable(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
+void equalMap(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
   std::memset(map, 0, equalMapWords(width) * sizeof(uint64_t));
   for (int32_t k = 0; k + 1 < width; ++k)
     if (samePixel(row + static_cast<size_t>(k) * px, px)) map[k >> 6] |= 1ull << (k & 63);
 }
 
-#if defined(__SSE2__)
 namespace {
 
-// Bit t: byte at + t equals the byte px on.
-inline uint64_t byteMatches(const uint8_t *row, size_t at, size_t px) {
-  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + at));
-  const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + at + px));
-  return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))));
-}
-
-// Bits 0, 3, 6, ..., 45 of x gathered into bits 0 to 15 (the usual
-// halving steps, stopped once sixteen bits are together).
-inline uint64_t everyThirdBit(uint64_t x) {
-  x &= 0x0000249249249249ull;
-  x = (x ^ (x >> 2)) & 0x10c30c30c30c30c3ull;
-  x = (x ^ (x >> 4)) & 0x100f00f00f00f00full;
-  x = (x ^ (x >> 8)) & 0x001f0000ff0000ffull;
-  x = (x ^ (x >> 16)) & 0x000000000000ffffull;
-  return x;
-}
-
-}  // namespace
-
-// Sixteen pixels at a time: bytes against the bytes one pixel on, then (for
-// three-byte pixels) a pixel is equal when its three bytes are.
-void equalMapSse2(const uint8_t *row, int32_t width, size_t px, uint64_t *map) {
-  std::memset(map, 0, equalMapWords(width) * sizeof(uint64_t));
-  const auto w = static_cast<size_t>(width);
-  size_t k = 0;
-  // Loads reach px bytes past the sixteen pixels, so pixel k + 16 must be
-  // in the row (and is the last one compared).
-  if (px == 1) {
-    for (; k + 17 <= w; k += 16) map[k >> 6] |= byteMatches(row, k, 1) << (k & 63);
-  } else {
-    for (; k + 17 <= w; k += 16) {
-      const size_t b = 3 * k;
-      const uint64_t m = byteMatches(row, b, 3) | (byteMatches(row, b + 16, 3) << 16) |
-                         (byteMatches(row, b + 32, 3) << 32);
-      // Flat stretches (all sixteen alike) need no gathering.
-      const uint64_t bits = m == 0xFFFFFFFFFFFFull ? 0xFFFFull : everyThirdBit(m & (m >> 1) & (m >> 2));
-      map[k >> 6] |= bits << (k & 63);
-    }
-  }
-  for (; k + 1 < w; ++k)
-    if (samePixel(row + k * px, px)) map[k >> 6] |= 1ull << (k & 63);
-}
-#endif
-
-bool useSimd() {
-#if defined(__SSE2__)
-  return !kav::os::simdDisabled();
-#else
-  return false;
-#endif
-}
-
-void equalMap(const uint8_t *row, int32_t width, size_t px, uint64_t *map, bool simd) {
-#if defined(__SSE2__)
-  if (simd) return equalMapSse2(row, width, px, map);
-#else
-  (void)simd;
-#endif
-  equalMapPortable(row, width, px, map);
-}
-
-namespace {
+inline int lowestBit(uint64_t v) { return __builtin_ctzll(v); }
 
 // Copies 16-byte blocks covering bytes (reads and writes may pass the end
 // by up to 15 bytes).

@@ -1,6 +1,6 @@
-// The TGA run-length encoder's row kernel: a map of which pixels equal
-// their right-hand neighbour (portable and SSE2 versions, which must agree
-// bit for bit), and the packet writer that works from that map.
+// The TGA run-length encoder's row coder: a map of which pixels equal
+// their right-hand neighbour, and the packet writer that works from that
+// map.
 #pragma once
 
 #include <cstddef>
@@ -17,24 +17,7 @@ inline bool samePixel(const uint8_t *a, size_t px) {
   return px == 1 ? a[0] == a[1] : a[0] == a[3] && a[1] == a[4] && a[2] == a[5];
 }
 // px is 1 or 3. map holds equalMapWords(width) words.
-void equalMapPortable(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
-#if defined(__SSE2__)
-void equalMapSse2(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
-#endif
-// The SSE2 version unless the vector paths are ruled out (probe once per
-// picture: useSimd()).
-bool useSimd();
-void equalMap(const uint8_t *row, int32_t width, size_t px, uint64_t *map, bool simd);
-
-// AVX2 versions of the map and of writeRow below (same results; elsewhere
-// than x86 they are the portable ones). avx2Usable(): the processor has
-// AVX2 and the vector paths are not ruled out (probe once per picture).
-bool avx2Usable();
-void equalMapAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
-// The AVX2 map without pext, which equalMapAvx2 takes where pext is slow
-// (the first Zen generations).
-void equalMapShuffleAvx2(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
-size_t writeRowAvx2(const uint8_t *row, int32_t width, size_t px, const uint64_t *map, uint8_t *out);
+void equalMap(const uint8_t *row, int32_t width, size_t px, uint64_t *map);
 
 // Most bytes one row can take: one header per pixel at worst.
 inline size_t rowWorstBytes(int32_t width, size_t px) { return static_cast<size_t>(width) * (px + 1); }

@@ -8,8 +8,7 @@
 
 #include "platform/avi/avi_file.h"
 #include "platform/stillimage/still_image.h"
-#include "support/vorn_file_writer.h"
-#include "support/vorn_writer.h"
+#include "support/vorn_fill_movie.h"
 #include "tests/avi/avi_builder.h"
 #include "tests/gfile/gfile_test_util.h"
 
@@ -286,25 +285,9 @@ TEST(GFileGet, StillImagesBothDepths) {
   }
 }
 
-using kavtest::vornw::fillPlane;
-
 std::string writeVorn(kavtest::TempDir &dir, const char *name, uint32_t w, uint32_t h, int frames) {
-  kavtest::vornf::FileDesc d;
-  d.width = w;
-  d.height = h;
-  d.rateNumerator = 10;
-  for (int n = 0; n < frames; ++n) {
-    kavtest::vornw::FrameDesc f;
-    f.luma = fillPlane(w, h, uint8_t(40 + n * 20));
-    f.chroma[0] = fillPlane(w / 2, h / 2, 100);
-    f.chroma[1] = fillPlane(w / 2, h / 2, uint8_t(150 - n * 10));
-    kavtest::vornf::Frame fr;
-    fr.key = true;
-    fr.video = kavtest::vornw::writeFrame(f);
-    d.frames.push_back(fr);
-  }
   const std::string file = dir.file(name);
-  kavtest::writeFile(file, kavtest::vornf::writeFile(d));
+  kavtest::writeFile(file, kavtest::vornf::fillMovie(w, h, frames));
   return file;
 }
 

@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "support/pe_builder.h"
-#include "support/vorn_file_writer.h"
-#include "support/vorn_writer.h"
+#include "support/vorn_fill_movie.h"
 #include "support/zanther_writer.h"
 #include "tests/gfile/gfile_test_util.h"
 #include "tests/quicktime/qt_builder.h"
@@ -43,26 +42,6 @@ Bytes zantherMovie(uint32_t w, uint32_t h, uint32_t frames) {
     m.frames.push_back(f);
   }
   return kavtest::zantw::writeMovie(m);
-}
-
-using kavtest::vornw::fillPlane;
-
-Bytes vornMovie(uint32_t w, uint32_t h, int frames) {
-  kavtest::vornf::FileDesc d;
-  d.width = w;
-  d.height = h;
-  d.rateNumerator = 10;
-  for (int n = 0; n < frames; ++n) {
-    kavtest::vornw::FrameDesc f;
-    f.luma = fillPlane(w, h, static_cast<uint8_t>(40 + n * 20));
-    f.chroma[0] = fillPlane(w / 2, h / 2, 100);
-    f.chroma[1] = fillPlane(w / 2, h / 2, static_cast<uint8_t>(150 - n * 10));
-    kavtest::vornf::Frame fr;
-    fr.key = true;
-    fr.video = kavtest::vornw::writeFrame(f);
-    d.frames.push_back(fr);
-  }
-  return kavtest::vornf::writeFile(d);
 }
 
 // Every frame of both sources, canvas for canvas; the kinds and counts too.
@@ -99,7 +78,7 @@ TEST(GFileExeMovie, ZantherAndVornInsideAProgramReadAsOnTheirOwn) {
   kavtest::writeFile(exeZ, buildExeWithMovie(zanther, 100));
   expectSameFrames(plainZ, exeZ, GFILE_KIND_ZANTHER, 0);
 
-  const Bytes vorn = vornMovie(32, 16, 3);
+  const Bytes vorn = kavtest::vornf::fillMovie(32, 16, 3);
   const std::string plainV = dir.file("movie.vrn");
   kavtest::writeFile(plainV, vorn);
   const std::string exeV = dir.file("vplay.exe");

@@ -1,16 +1,12 @@
-// The TGA run-length paths: the neighbour map's two versions agree with
-// each other and with its definition, the packet writer gives exactly what
-// a plain pixel-by-pixel coder gives, and the decoder's bulk paths give
-// what a plain packet reader gives, including packets that cross rows and
-// files that end early.
+// The TGA run-length paths: the neighbour map agrees with its definition,
+// the packet writer gives exactly what a plain pixel-by-pixel coder gives,
+// and the decoder's bulk path gives what a plain packet reader gives,
+// including packets that cross rows and files that end early.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
-#include <string>
 
 #include "platform/stillimage/still_tga_rle.h"
-#include "platform/stillimage/still_tga_unpack.h"
 #include "stillimage/still_test_util.h"
 
 using namespace kav::still;
@@ -85,7 +81,7 @@ std::vector<Bytes> testRows(int32_t w, size_t px, std::mt19937 &rng) {
 const int32_t kWidths[] = {1,   2,   3,   5,   6,   16,  21,  22,  23,  42,  43,  44,  63,  64,
                            65,  66,  127, 128, 129, 130, 191, 192, 193, 200, 257, 640, 4096};
 
-TEST(TgaRle, NeighbourMapVersionsAgreeWithTheDefinition) {
+TEST(TgaRle, NeighbourMapAgreesWithTheDefinition) {
   std::mt19937 rng(5);
   for (size_t px : {size_t{1}, size_t{3}})
     for (int32_t w : kWidths)
@@ -94,21 +90,8 @@ TEST(TgaRle, NeighbourMapVersionsAgreeWithTheDefinition) {
         std::vector<uint64_t> expect(words, 0), portable(words, ~0ull);
         for (int32_t k = 0; k + 1 < w; ++k)
           if (std::memcmp(&row[k * px], &row[(k + 1) * px], px) == 0) expect[k / 64] |= 1ull << (k % 64);
-        tgarle::equalMapPortable(row.data(), w, px, portable.data());
+        tgarle::equalMap(row.data(), w, px, portable.data());
         ASSERT_EQ(portable, expect) << "px " << px << " width " << w;
-#if defined(__SSE2__)
-        std::vector<uint64_t> sse2(words, ~0ull);
-        tgarle::equalMapSse2(row.data(), w, px, sse2.data());
-        ASSERT_EQ(sse2, expect) << "px " << px << " width " << w;
-#endif
-        if (tgarle::avx2Usable()) {
-          std::vector<uint64_t> avx2(words, ~0ull);
-          tgarle::equalMapAvx2(row.data(), w, px, avx2.data());
-          ASSERT_EQ(avx2, expect) << "avx2 px " << px << " width " << w;
-          std::vector<uint64_t> shuffled(words, ~0ull);
-          tgarle::equalMapShuffleAvx2(row.data(), w, px, shuffled.data());
-          ASSERT_EQ(shuffled, expect) << "avx2 without pext, px " << px << " width " << w;
-        }
       }
 }
 
@@ -118,7 +101,7 @@ TEST(TgaRle, PacketWriterMatchesThePlainCoder) {
     for (int32_t w : kWidths)
       for (const Bytes &row : testRows(w, px, rng)) {
         std::vector<uint64_t> map(tgarle::equalMapWords(w));
-        tgarle::equalMapPortable(row.data(), w, px, map.data());
+        tgarle::equalMap(row.data(), w, px, map.data());
         // Exactly the room promised, so the sanitizer build sees any
         // store past it.
         Bytes out(tgarle::rowWorstBytes(w, px) + tgarle::kRowSlack);
@@ -126,11 +109,6 @@ TEST(TgaRle, PacketWriterMatchesThePlainCoder) {
         ASSERT_LE(used, tgarle::rowWorstBytes(w, px));
         out.resize(used);
         ASSERT_EQ(out, referenceRow(row.data(), w, px)) << "px " << px << " width " << w;
-        if (tgarle::avx2Usable()) {
-          Bytes fast(tgarle::rowWorstBytes(w, px) + tgarle::kRowSlack);
-          fast.resize(tgarle::writeRowAvx2(row.data(), w, px, map.data(), fast.data()));
-          ASSERT_EQ(fast, out) << "avx2 px " << px << " width " << w;
-        }
       }
 }
 
@@ -138,37 +116,17 @@ TEST(TgaRle, PacketWriterMatchesThePlainCoder) {
 // raw tail length from one pixel to past the blind copy, after a run, in
 // rows sized exactly (the sanitizer build sees a read past the row).
 TEST(TgaRle, PacketWriterTailsOfEveryLength) {
-  if (!tgarle::avx2Usable()) GTEST_SKIP() << "no AVX2 here, or vector paths ruled out";
   for (size_t px : {size_t{1}, size_t{3}})
     for (int32_t tail = 1; tail <= 140; ++tail) {
       const int32_t w = 3 + tail;
       Bytes row(static_cast<size_t>(w) * px);
       for (size_t k = 0; k < row.size(); ++k) row[k] = static_cast<uint8_t>(k < 3 * px ? 5 : 11 + k);
       std::vector<uint64_t> map(tgarle::equalMapWords(w));
-      tgarle::equalMapAvx2(row.data(), w, px, map.data());
+      tgarle::equalMap(row.data(), w, px, map.data());
       Bytes out(tgarle::rowWorstBytes(w, px) + tgarle::kRowSlack);
-      out.resize(tgarle::writeRowAvx2(row.data(), w, px, map.data(), out.data()));
+      out.resize(tgarle::writeRow(row.data(), w, px, map.data(), out.data()));
       ASSERT_EQ(out, referenceRow(row.data(), w, px)) << "px " << px << " tail " << tail;
     }
-}
-
-TEST(TgaRle, WholeFileIsTheSameWithVectorPathsRuledOut) {
-  Image rgb(301, 7, 24), pal(130, 5, 8);
-  std::mt19937 rng(3);
-  for (Image *im : {&rgb, &pal}) {
-    const int32_t rowBytes = im->img.width * (im->img.bitsPerPixel / 8);
-    for (int32_t y = 0; y < im->img.height; ++y)
-      for (int32_t i = 0; i < rowBytes; ++i) im->row(y)[i] = static_cast<uint8_t>(rng() % 3);
-    Bytes simd, plain;
-    ASSERT_EQ(tgaEncode(im->img, 1, simd), kStillOk);
-    const char *was = std::getenv("KAV_NO_SIMD");
-    const std::string saved = was ? was : "";
-    setenv("KAV_NO_SIMD", "1", 1);
-    ASSERT_EQ(tgaEncode(im->img, 1, plain), kStillOk);
-    if (was) setenv("KAV_NO_SIMD", saved.c_str(), 1);
-    else unsetenv("KAV_NO_SIMD");
-    EXPECT_EQ(simd, plain);
-  }
 }
 
 // A run-length TGA of random packets (which run across rows and past the
@@ -285,82 +243,6 @@ TEST(TgaRle, DecoderFailsCleanlyWhereverTheFileEnds) {
       const int r = tgaDecode(stilltest::view(prefix), &im.img);
       ASSERT_EQ(r, whole ? kStillOk : kStillTruncated) << "size " << size;
       if (whole) expectPicture(im, pixels, w, h, depth, true);
-    }
-  }
-}
-
-// Runs f with the vector paths ruled out, restoring KAV_NO_SIMD after.
-template <typename F>
-void withoutSimd(F f) {
-  const char *was = std::getenv("KAV_NO_SIMD");
-  const std::string saved = was ? was : "";
-  setenv("KAV_NO_SIMD", "1", 1);
-  f();
-  if (was) setenv("KAV_NO_SIMD", saved.c_str(), 1);
-  else unsetenv("KAV_NO_SIMD");
-}
-
-// The 24-bit row unpacker alone: over exact-sized input and row copies
-// (so the sanitizer build sees any stray access) it gives what the plain
-// reader gives for the packets it takes, and stops on a packet boundary.
-TEST(TgaRle, BulkUnpackerTakesWholePacketsInBounds) {
-  if (!tgaunpack::useAvx2()) GTEST_SKIP() << "no AVX2 here, or vector paths ruled out";
-  std::mt19937 rng(17);
-  for (int32_t w : {1, 5, 42, 43, 60, 130, 640}) {
-    const RleFile f = randomRle(10, w, 4, 24, 0x20, rng);
-    for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, size_t{17}, size_t{100}, size_t{400}}) {
-      if (cut > f.file.size() - 18) continue;
-      const Bytes src(f.file.begin() + 18, f.file.end() - static_cast<std::ptrdiff_t>(cut));
-      const size_t rowBytes = static_cast<size_t>(w) * 3;
-      for (size_t start : {size_t{0}, size_t{3}}) {
-        if (start > rowBytes) continue;
-        Bytes row(rowBytes, 0xEE);
-        size_t at = 0;
-        const size_t filled = tgaunpack::unpack24RowAvx2(src.data(), src.size(), at, row.data(), start, rowBytes);
-        ASSERT_LE(filled, rowBytes);
-        ASSERT_LE(at, src.size());
-        // Replay the packets it took with the plain rules.
-        Bytes expect(rowBytes, 0xEE);
-        size_t pos = 0, out = start;
-        while (pos < at) {
-          const uint8_t head = src[pos++];
-          const size_t count = (head & 0x7Fu) + 1u;
-          for (size_t k = 0; k < count; ++k) {
-            const size_t from = (head & 0x80) ? pos : pos + 3 * k;
-            ASSERT_LE(out + 3, rowBytes);
-            std::memcpy(&expect[out], &src[from], 3);
-            out += 3;
-          }
-          pos += (head & 0x80) ? 3 : 3 * count;
-        }
-        ASSERT_EQ(pos, at) << "width " << w;
-        ASSERT_EQ(out, filled) << "width " << w;
-        ASSERT_TRUE(std::equal(row.begin() + static_cast<std::ptrdiff_t>(start),
-                               row.begin() + static_cast<std::ptrdiff_t>(filled),
-                               expect.begin() + static_cast<std::ptrdiff_t>(start)))
-            << "width " << w;
-      }
-    }
-  }
-}
-
-// Whole files, complete and cut short anywhere: the same result code and
-// the same picture with the vector paths and without.
-TEST(TgaRle, DecoderIsTheSameWithVectorPathsRuledOut) {
-  std::mt19937 rng(19);
-  for (int32_t w : {45, 200, 641}) {
-    const RleFile f = randomRle(10, w, 3, 24, 0x00, rng);
-    const size_t step = std::max<size_t>(1, f.file.size() / 97);
-    for (size_t size = 18; size <= f.file.size(); size += step) {
-      const Bytes prefix(f.file.begin(), f.file.begin() + static_cast<std::ptrdiff_t>(size));
-      Image fast, plain;
-      const int rFast = tgaDecode(stilltest::view(prefix), &fast.img);
-      int rPlain = 0;
-      withoutSimd([&] { rPlain = tgaDecode(stilltest::view(prefix), &plain.img); });
-      ASSERT_EQ(rFast, rPlain) << "size " << size;
-      if (rFast != kStillOk) continue;
-      for (int32_t y = 0; y < 3; ++y)
-        ASSERT_EQ(std::memcmp(fast.row(y), plain.row(y), static_cast<size_t>(w) * 3), 0) << "size " << size;
     }
   }
 }
