@@ -27,7 +27,13 @@ const int32_t kThresholds[4] = {0, 0, 64, 300};
 const int32_t kContrasts[8] = {0, 0, 10, 60, 127, 128, 200, 5};
 const int32_t kBrightness[8] = {100, 100, 50, 150, 0, 255, 1000, -20};
 const int32_t kScales[4] = {0, 1000, 31999, 40000};
-const int32_t kColours[8] = {0, 16, 236, 1, 2, 128, 255, 64};  // 0: switch left out
+// Colour modes for /Z: true colour for half the inputs, as 8-bit output with
+// a computed palette costs the most (placing 256 colours into a palette in
+// use); modes 4 to 7 reduce colours as 2 does.
+const int32_t kModes[8] = {0, 0, 0, 0, 1, 2, 3, 7};
+// Palette windows for /Q: the full palette (0: switch left out) and a few
+// wide ones, but mostly narrow ones, which reach the same code sooner.
+const int32_t kColours[8] = {0, 16, 236, 1, 2, 8, 255, 64};
 const int32_t kFirstColours[4] = {-1, 0, 10, 200};              // -1: switch left out
 const int32_t kReserved[4] = {0, 4, 20, 255};
 const uint32_t kCancelAt[4] = {0, 1, 3, 7};
@@ -65,7 +71,8 @@ int32_t pickOffset(uint8_t b) { return b < 128 ? 0 : (b & 63) - 32; }
 }  // namespace
 
 bool showing() {
-  static const bool show = std::getenv("KAV_FUZZ_SHOW") != nullptr;
+  // Line-buffered, so that what was shown survives a crash.
+  static const bool show = std::getenv("KAV_FUZZ_SHOW") != nullptr && setvbuf(stdout, nullptr, _IOLBF, 0) == 0;
   return show;
 }
 
@@ -75,7 +82,7 @@ Settings pickSettings(const uint8_t *bytes, size_t size, const std::string &pale
   Settings s;
   std::string &cmd = s.commandLine;
 
-  add(cmd, "/Z%ld", (b[0] & 7) + kZFilter[(b[0] >> 3) & 3] + ((b[0] & 0x20) ? 1000 : 0));
+  add(cmd, "/Z%ld", kModes[b[0] & 7] + kZFilter[(b[0] >> 3) & 3] + ((b[0] & 0x20) ? 1000 : 0));
   if (b[1] & 3) add(cmd, " /;%ld", b[1] & 3);
   if (const int32_t v = kSoften[(b[1] >> 3) & 7]) add(cmd, " /:%ld", v);
   if (const int32_t v = kThresholds[b[1] >> 6]) add(cmd, " /}%ld", v);

@@ -16,6 +16,10 @@ RATES = ["", "10", "15", "5", "20", "25", "29.97", "30;1.001", "7.5", "-100", "-
 SIZES = ["", "-1", "16", "33", "64", "1", "7", "-0.5", "-2", "-3", "-1.5", "-0.25", "48", "-1", "0", "2"]
 
 
+MODES = [0, 0, 0, 0, 1, 2, 3, 7]
+COLOURS = [0, 16, 236, 1, 2, 8, 255, 64]
+
+
 def settings(mode=0, filt=0, qt=0, halve_w=0, halve_h=0, deint=0, blend=0, soften=0, threshold=0, rate_in="",
              rate_out="", first=0, span=0, width="", height="", canvas=(0, 0), place=(None, None), contrast=0,
              brightness=0, gamma=0, method=0, option=0, palette_file=0, scale=0, colours=0, first_colour=0,
@@ -27,7 +31,7 @@ def settings(mode=0, filt=0, qt=0, halve_w=0, halve_h=0, deint=0, blend=0, softe
         return 0 if v is None else 128 | (v + 32)
 
     return bytes([
-        mode | filt << 3 | qt << 5 | halve_w << 6 | halve_h << 7,
+        MODES.index(mode) | filt << 3 | qt << 5 | halve_w << 6 | halve_h << 7,
         deint | blend << 2 | soften << 3 | threshold << 6,
         RATES.index(rate_in) | RATES.index(rate_out) << 4,
         first | span << 4,
@@ -38,7 +42,7 @@ def settings(mode=0, filt=0, qt=0, halve_w=0, halve_h=0, deint=0, blend=0, softe
         place_byte(place[1]),
         contrast | brightness << 3,
         gamma | method << 3 | option << 5 | palette_file << 7,
-        scale | colours << 2 | first_colour << 5 | (reserved & 1) << 7,
+        scale | COLOURS.index(colours) << 2 | first_colour << 5 | (reserved & 1) << 7,
         (frames - 1) | again << 3 | cancel << 4 | (reserved >> 1) << 7,
     ])
 
@@ -62,7 +66,7 @@ OPEN = {
                                             height="-1"),
     "flic-halved-rate-half-filter1": settings(filt=1, halve_w=1, rate_out="5", soften=2, contrast=2),
     "gif-true-colour-doubled-gamma": settings(width="-2", height="-2", gamma=2, brightness=2, again=1),
-    "png-8bit-palette-file-16-colours": settings(mode=1, palette_file=1, colours=1, first_colour=2, method=1),
+    "png-8bit-palette-file-16-colours": settings(mode=1, palette_file=1, colours=16, first_colour=2, method=1),
     "bmp-canvas-margins-filter2": settings(filt=2, canvas=(24, 20), place=(-4, -3), soften=3),
     "tga-deinterlace-blend-soften": settings(deint=1, blend=1, soften=3, threshold=2),
     "avi-8bit-deinterlace-odd-scaled": settings(mode=3, deint=2, width="33", height="7", option=1),
@@ -71,8 +75,8 @@ OPEN = {
     "vorn-half-size-contrast": settings(width="-0.5", height="-0.5", contrast=3, brightness=3),
     "wave-sound-only": settings(frames=2),
     "raw-frames-range-from-2": settings(mode=2, first=2, span=2, rate_out="60", halve_h=1),
-    "pcx-cancel-after-first-message": settings(mode=4, cancel=1),
-    "tif-8bit-analysis-scale-low": settings(mode=1, scale=2, colours=5, deint=1),
+    "pcx-cancel-after-first-message": settings(mode=7, cancel=1),
+    "tif-8bit-analysis-scale-low": settings(mode=1, scale=2, colours=8, deint=1),
 }
 OPEN_FILES = {
     "flic-8bit-rate-double-range": data("flic/all_chunk_types.fli"),
