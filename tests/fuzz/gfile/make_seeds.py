@@ -17,12 +17,12 @@ SIZES = ["", "-1", "16", "33", "64", "1", "7", "-0.5", "-2", "-3", "-1.5", "-0.2
 
 
 MODES = [0, 0, 0, 0, 1, 2, 3, 7]
-COLOURS = [0, 16, 236, 1, 2, 8, 255, 64]
+COLOURS = [16, 64, 2, 1, 8, 32, 48, 4]
 
 
 def settings(mode=0, filt=0, qt=0, halve_w=0, halve_h=0, deint=0, blend=0, soften=0, threshold=0, rate_in="",
              rate_out="", first=0, span=0, width="", height="", canvas=(0, 0), place=(None, None), contrast=0,
-             brightness=0, gamma=0, method=0, option=0, palette_file=0, scale=0, colours=0, first_colour=0,
+             brightness=0, gamma=0, method=0, option=0, palette_file=0, scale=0, colours=64, first_colour=0,
              reserved=0, frames=8, again=0, cancel=0):
     def canvas_byte(v):
         return 0 if not v else 128 | (v - 1)
