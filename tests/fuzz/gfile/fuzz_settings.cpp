@@ -28,8 +28,9 @@ const int32_t kContrasts[8] = {0, 0, 10, 60, 127, 128, 200, 5};
 const int32_t kBrightness[8] = {100, 100, 50, 150, 0, 255, 1000, -20};
 const int32_t kScales[4] = {0, 1000, 31999, 40000};
 // Colour modes for /Z: true colour for half the inputs, as 8-bit output with
-// a computed palette costs the most (placing 256 colours into a palette in
-// use); modes 4 to 7 reduce colours as 2 does.
+// a computed palette costs the most. /Z1 keeps the palette of an 8-bit
+// source, /Z3 makes one palette per run of frames, and /Z2 and /Z4 to /Z7
+// reduce colours alike.
 const int32_t kModes[8] = {0, 0, 0, 0, 1, 2, 3, 7};
 // Palette windows for /Q, at most 64 colours, never the full 256 (the
 // default): placing a computed palette into the one in use costs time cubic
@@ -37,7 +38,7 @@ const int32_t kModes[8] = {0, 0, 0, 0, 1, 2, 3, 7};
 // colours, a few milliseconds for 64), and a window starting at /I 200
 // reaches the end of the palette all the same.
 const int32_t kColours[8] = {16, 64, 2, 1, 8, 32, 48, 4};
-const int32_t kFirstColours[4] = {-1, 0, 10, 200};              // -1: switch left out
+const int32_t kFirstColours[4] = {-1, 0, 10, 200};  // -1: switch left out
 const int32_t kReserved[4] = {0, 4, 20, 255};
 const uint32_t kCancelAt[4] = {0, 1, 3, 7};
 const int32_t kZFilter[4] = {0, 100, 200, 300};

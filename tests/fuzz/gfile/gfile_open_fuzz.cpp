@@ -45,8 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   const std::string dat = scratch.file("plain.dat");
   if (!writeScratch(dat, data, size)) return 0;
+  // Eight frames, true colour ("/Z0") and 8-bit preferring QuickTime ("/Z1002").
   static const uint8_t trueColour[kavfuzz::kSettingsBytes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7};
-  static const uint8_t eightBitQuickTime[kavfuzz::kSettingsBytes] = {0x22, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7};
+  static const uint8_t eightBitQuickTime[kavfuzz::kSettingsBytes] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7};
   for (const uint8_t *bytes : {trueColour, eightBitQuickTime}) {
     const kavfuzz::Settings s = kavfuzz::pickSettings(bytes, kavfuzz::kSettingsBytes, "");
     kavfuzz::playAndClose(kavfuzz::openWith(dat, s), s);
