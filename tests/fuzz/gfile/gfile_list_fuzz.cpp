@@ -6,10 +6,8 @@
 // and play count, or as a numbered sequence "s??.ext*0-2" in its spellings,
 // with comments, blank lines and CRLF ends as people write them. The list
 // file is made here, never taken from the input, so that no input can send
-// the reader to other files on the machine. The names in it are relative and
-// the target works inside the scratch folder: a list line is read with the
-// switch syntax, so the "/s00" of an absolute path would be taken for a
-// switch.
+// the reader to other files on the machine. The names in it are full paths,
+// whose "/s00" must not be taken for a switch.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -75,7 +73,6 @@ std::string entryLine(const std::string &name, uint8_t b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const kavtest::TempDir scratch;
-  const kavtest::InDirectory inScratch(scratch.path());
   const size_t head = kavfuzz::kSettingsBytes + kShapeBytes;
   if (size < head) return 0;
   const uint8_t *shape = data + kavfuzz::kSettingsBytes;
@@ -92,11 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (size_t i = 0; i < pieces.size() && i < kMaxPieces; ++i) {
     char file[16];
     std::snprintf(file, sizeof file, "s%02zu%s", i, ext);
-    names.push_back(file);
+    names.push_back(scratch.file(file));
     if (!writeScratch(names.back(), pieces[i].first, pieces[i].second)) return 0;
     small = small && kavfuzz::smallSource(names.back().c_str());
   }
-  const std::string pattern = std::string("s??") + ext;
+  const std::string pattern = scratch.file(std::string("s??") + ext);
   const std::string last = std::to_string(names.size() - 1);
   std::vector<std::string> lines;
   if (shape[1] & 1) lines.push_back("# made by the list fuzz target");
@@ -116,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 6: lines.push_back(pattern + "*0-" + std::to_string(names.size())); break;  // one file too many
     default:
       eachFile();
-      lines.push_back(std::string("missing") + ext);
+      lines.push_back(scratch.file(std::string("missing") + ext));
       break;
   }
   std::string text;
@@ -128,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (shape[1] & 2) text += end;
   }
   if (shape[1] & 8) text += std::string(end) + end;
-  const std::string list = "entries.lst";
+  const std::string list = scratch.file("entries.lst");
   if (!writeScratch(list, reinterpret_cast<const uint8_t *>(text.data()), text.size())) return 0;
 
   if (kavfuzz::showing()) std::printf("%s", text.c_str());
