@@ -1,26 +1,22 @@
-// Fuzz target for the graphics input: the input is written to a scratch
-// file and opened as a source of whatever kind it looks like, and its
-// frames are fetched, true colour and reduced to 8 bits. Bounded: large
-// canvases and long movies only cost time, not coverage.
-#include <unistd.h>
-
+// Fuzz target for the graphics input on single files. An input that starts
+// with "KAVS" carries the switches in the bytes that follow (see
+// fuzz_settings.h), then the file; any other input is the file itself,
+// played with the switches a plain conversion uses, true colour and 8-bit.
+// The file is written to a scratch file named .dat, so that every kind is
+// tried on its bytes, or .exe, so that a movie inside a program is looked
+// for. No list names: a list could send the reader to any file on the
+// machine (lists have their own target, which writes its entries itself).
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
-#include "kavutil/gfile.h"
+#include "fuzz_settings.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-constexpr uint32_t kMaxFrames = 12;
-constexpr uint64_t kMaxCanvasPixels = 1u << 20;
-
-// Every kind is tried in turn on the bytes of a ".dat"; a ".exe" is also
-// searched for a movie inside a program. No list names: a list could send
-// the reader to any file on the machine.
-std::string scratchName(const char *extension) {
-  return "/tmp/kav-gfile-fuzz-" + std::to_string(getpid()) + extension;
-}
+constexpr char kMagic[4] = {'K', 'A', 'V', 'S'};
 
 bool writeScratch(const std::string &name, const uint8_t *data, size_t size) {
   FILE *out = std::fopen(name.c_str(), "wb");
@@ -29,30 +25,33 @@ bool writeScratch(const std::string &name, const uint8_t *data, size_t size) {
   return std::fclose(out) == 0 && ok;
 }
 
-void play(const std::string &name, uint32_t flags) {
-  GFile *g = GFileOpen(name.c_str(), flags, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, kMaxFrames, 0, 0, 256, 0, 0, 2,
-                       nullptr, nullptr, nullptr);
-  if (!g) return;
-  if (uint64_t{g->canvasWidth} * g->canvasHeight <= kMaxCanvasPixels) {
-    const uint32_t frames = g->outputFrameCount < kMaxFrames ? g->outputFrameCount : kMaxFrames;
-    for (uint32_t i = 0; i < frames; ++i)
-      if ((GFileGet(g, 0, 0, 100, 1.0f, 0) & 0xFF) == 0) break;
-    GFileReset(g);
-    GFileGet(g, 1, 10, 90, 1.2f, 0);
-  }
-  GFileClose(g);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string dat = scratchName(".dat"), exe = scratchName(".exe");
-  if (writeScratch(dat, data, size)) {
-    play(dat, 0);
-    play(dat, 2 | GFILE_PREFER_QUICKTIME);
+  static const kavtest::TempDir scratch;
+  const bool withSwitches = size >= sizeof kMagic && std::memcmp(data, kMagic, sizeof kMagic) == 0;
+  if (withSwitches) {
+    // "KAVS", the settings, one byte of this target's own (bit 0: name the
+    // file .exe), then the file.
+    data += sizeof kMagic;
+    size -= sizeof kMagic;
+    const size_t taken = size < kavfuzz::kSettingsBytes + 1 ? size : kavfuzz::kSettingsBytes + 1;
+    const bool exe = taken > kavfuzz::kSettingsBytes && (data[kavfuzz::kSettingsBytes] & 1);
+    const std::string name = scratch.file(exe ? "in.exe" : "in.dat");
+    const kavfuzz::Settings s = kavfuzz::pickSettings(data, taken, name);
+    if (writeScratch(name, data + taken, size - taken)) kavfuzz::playAndClose(kavfuzz::openWith(name, s), s);
+    std::remove(name.c_str());
+    return 0;
   }
-  if (writeScratch(exe, data, size)) play(exe, 0);
+  const std::string dat = scratch.file("plain.dat");
+  if (!writeScratch(dat, data, size)) return 0;
+  // Eight frames, true colour ("/Z0") and 8-bit preferring QuickTime ("/Z1002").
+  static const uint8_t trueColour[kavfuzz::kSettingsBytes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7};
+  static const uint8_t eightBitQuickTime[kavfuzz::kSettingsBytes] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7};
+  for (const uint8_t *bytes : {trueColour, eightBitQuickTime}) {
+    const kavfuzz::Settings s = kavfuzz::pickSettings(bytes, kavfuzz::kSettingsBytes, "");
+    kavfuzz::playAndClose(kavfuzz::openWith(dat, s), s);
+  }
   std::remove(dat.c_str());
-  std::remove(exe.c_str());
   return 0;
 }
