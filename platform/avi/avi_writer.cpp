@@ -11,7 +11,10 @@
 // file position tells exactly how far the data got. When a write falls
 // short (a full disk), nothing more is appended, and the close cuts the
 // books back to the chunks that arrived whole and writes the header list,
-// sizes and (when there is room) the indexes for exactly those.
+// sizes and indexes for exactly those: the first RIFF goes without idx1
+// when there is no room for it (readers walk its movi list), a later
+// segment gives up its last chunks to make room for its standard indexes.
+// This is the file's one header writer, after a failure too.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -125,6 +128,7 @@ struct Writer {
   bool segmentClosed = false;       // the current segment's trailer reached the file
   bool closing = false;             // the trailer may still be tried after a loss
   bool hasIdx1 = true;
+  uint32_t furthest = 0;            // the furthest a flush got: the file holds bytes up to here
 
   // Flushes what is pending and tells whether all of it reached the file.
   // Only explicit flushes write the buffer (see append), so the position
@@ -133,6 +137,7 @@ struct Writer {
     if (pos == flushedTo) return !lost || closing;
     KAVFileFlush(f, 0);
     const uint32_t reached = KAVFileGetPos(f);
+    furthest = std::max(furthest, reached);
     const bool whole = reached == pos && (lost || !KAVFileWriteError(f));
     if (!whole && !lost) {
       lost = true;
@@ -177,6 +182,7 @@ struct Writer {
   bool writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags,
                   uint32_t samples);
   bool writeHeaders();
+  void dropLastChunk();
   void cutToArrived();
   bool finish();
 };
@@ -245,7 +251,7 @@ bool Writer::writeStandardIndexes() {
 // the last chunk, the first RIFF goes without idx1 (readers scan it) and a
 // later segment's chunks go unlisted (its frames are not counted).
 bool Writer::closeSegment(bool last) {
-  const uint32_t chunksEnd = pos;
+  uint32_t chunksEnd = pos;
   std::vector<size_t> superBefore;
   for (const auto &s : streams) superBefore.push_back(s->super.size());
   bool whole = commit();
@@ -265,6 +271,18 @@ bool Writer::closeSegment(bool last) {
     whole = append(raw.data(), static_cast<uint32_t>(raw.size()));
   }
   if (whole) whole = commit();
+  // A later segment's chunks are found only through its standard indexes.
+  // When the file has no room left for them, the last chunks give up theirs,
+  // so that every frame the file still holds is listed.
+  for (int attempt = 0; !whole && last && segments > 1 && lost && attempt < 4 && !segmentLog.empty(); ++attempt) {
+    for (size_t i = 0; i < streams.size(); ++i) streams[i]->super.resize(superBefore[i]);
+    do {
+      dropLastChunk();
+    } while (!segmentLog.empty() && uint64_t{segmentLog.back().end} + trailerBytes(0) > furthest);
+    pos = flushedTo = chunksEnd = segmentLog.empty() ? moviList + 12 : segmentLog.back().end;
+    whole = writeStandardIndexes() && commit();
+    moviSize = pos - moviList - 8;
+  }
   if (!whole) {
     for (size_t i = 0; i < streams.size(); ++i) streams[i]->super.resize(superBefore[i]);
     pos = flushedTo = chunksEnd;
@@ -334,16 +352,18 @@ bool Writer::writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t s
 
 // After a short write: forgets the chunks of the current segment that did
 // not reach the file whole. Earlier segments were checked as they closed.
+void Writer::dropLastChunk() {
+  const Written &c = segmentLog.back();
+  FileStream &s = *streams[c.stream];
+  if (segments == 1) idx1.pop_back();
+  if (c.timed) s.segmentChunks.pop_back();
+  s.length -= c.samples;
+  segmentLog.pop_back();
+  --chunksInSegment;
+}
+
 void Writer::cutToArrived() {
-  while (!segmentLog.empty() && segmentLog.back().end > arrived) {
-    const Written &c = segmentLog.back();
-    FileStream &s = *streams[c.stream];
-    if (segments == 1) idx1.pop_back();
-    if (c.timed) s.segmentChunks.pop_back();
-    s.length -= c.samples;
-    segmentLog.pop_back();
-    --chunksInSegment;
-  }
+  while (!segmentLog.empty() && segmentLog.back().end > arrived) dropLastChunk();
   pos = flushedTo = segmentLog.empty() ? moviList + 12 : segmentLog.back().end;
 }
 

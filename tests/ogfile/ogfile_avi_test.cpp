@@ -293,9 +293,50 @@ TEST(OGFileAvi, LargeFilesGoOnInOpenDmlSegments) {
   EXPECT_EQ(readSound(name, &info), given);
 }
 
+// The RIFFs of a file and the whole video chunks in their movi lists, each
+// list taken only as far as its own and its RIFF's size say.
+struct Held {
+  uint32_t riffs = 0, frames = 0;
+};
+Held heldFrames(const std::vector<uint8_t> &b) {
+  Held held;
+  for (size_t riff = 0; riff + 12 <= b.size() && findTag(b, "RIFF", riff) == riff;) {
+    const size_t riffEnd = std::min<size_t>(b.size(), riff + 8 + uint64_t{le32(b, riff + 4)});
+    ++held.riffs;
+    for (size_t p = riff + 12; p + 12 <= riffEnd; p += 8 + uint64_t{le32(b, p + 4)} + (le32(b, p + 4) & 1)) {
+      if (le32(b, p) != avi::fourcc('L', 'I', 'S', 'T') || le32(b, p + 8) != avi::fourcc('m', 'o', 'v', 'i')) continue;
+      const size_t moviEnd = std::min<size_t>(riffEnd, p + 8 + uint64_t{le32(b, p + 4)});
+      for (size_t c = p + 12; c + 8 <= moviEnd;) {
+        const uint32_t size = le32(b, c + 4);
+        if (c + 8 + uint64_t{size} > moviEnd) break;
+        if (le32(b, c) == avi::fourcc('0', '0', 'd', 'b')) ++held.frames;
+        c += 8 + uint64_t{size} + (size & 1);
+      }
+    }
+    riff = riffEnd + (riffEnd & 1);
+  }
+  return held;
+}
+
+// Frames listed by the video stream's OpenDML indexes: the super index in
+// its stream header and the standard indexes it points to.
+uint32_t superIndexedFrames(const std::vector<uint8_t> &b) {
+  const size_t indx = findTag(b, "indx");
+  if (indx == std::string::npos) return 0;
+  uint32_t frames = 0;
+  const uint32_t inUse = le32(b, indx + 8 + 4);
+  for (uint32_t i = 0; i < inUse; ++i) {
+    const size_t e = indx + 8 + 24 + 16 * size_t{i};
+    const uint64_t at = le32(b, e) | uint64_t{le32(b, e + 4)} << 32;
+    if (at + 32 > b.size() || std::memcmp(&b[at], "ix00", 4) != 0) return 0;
+    frames += le32(b, at + 8 + 4);
+  }
+  return frames;
+}
+
 // Writes 40 frames with sound while no file may pass `limit` bytes, then
 // checks that the file's headers describe exactly what it holds.
-void fillTheDisk(uint32_t limit, uint32_t mode, bool roomForIndex, uint32_t riffLimit = 0) {
+void fillTheDisk(uint32_t limit, uint32_t mode, bool roomForIndex, uint32_t riffLimit = 0, uint32_t riffs = 1) {
   kavtest::TempDir tmp;
   const std::string name = tmp.file("full.avi");
   const uint32_t w = 64, h = 48;
@@ -347,6 +388,12 @@ void fillTheDisk(uint32_t limit, uint32_t mode, bool roomForIndex, uint32_t riff
     const size_t dmlh = findTag(bytes, "dmlh");
     ASSERT_NE(dmlh, std::string::npos);
     EXPECT_EQ(le32(bytes, dmlh + 8), kept);
+    // Every frame the file holds is listed in the OpenDML indexes, which
+    // players use to find the frames of the later segments.
+    const Held held = heldFrames(bytes);
+    EXPECT_EQ(held.riffs, riffs);
+    EXPECT_EQ(held.frames, kept);
+    EXPECT_EQ(superIndexedFrames(bytes), kept);
   }
   // Headers rebuilt after the failure give the same handler and data rate as
   // a whole file: 25 frames and 22050 bytes of sound per second.
@@ -374,8 +421,9 @@ TEST(OGFileAvi, AFullDiskLeavesHeadersForWhatReachedTheFile) {
 }
 
 TEST(OGFileAvi, AFullDiskPastTheFirstSegmentKeepsTheSegmentsThatReachedIt) {
-  fillTheDisk(120000, 1, true, 32 * 1024);  // the first RIFF's idx1 stays
-  fillTheDisk(100000, 0, true, 40 * 1024);
+  fillTheDisk(120000, 1, true, 32 * 1024, 4);  // the first RIFF's idx1 stays
+  fillTheDisk(100000, 0, true, 40 * 1024, 3);  // cut in the third segment
+  fillTheDisk(101000, 0, true, 40 * 1024, 3);
 }
 
 }  // namespace
