@@ -28,6 +28,7 @@ struct Handle {
   uint32_t flicWidth;       // width rounded up to 4
   uint8_t *flicFrame;       // repacked frame when the caller's pitch differs
   uint32_t errorReported;   // the write-error message went out
+  uint32_t flicFull;        // the Flic took no more frames (and said so)
   uint32_t soundBlockAlign;
   uint32_t soundBytesPerSecond;
   uint32_t havePalette;
