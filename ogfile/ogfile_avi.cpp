@@ -106,24 +106,27 @@ void putAvi(Handle *h, const void *pixels, const uint8_t *palette) {
                               avi::kKeyFrame, &samples, &bytes);
   ++o.frameNumber;
   if (!ok) writeFailed(h);
-  o.bytesWritten += static_cast<uint32_t>(bytes);
+  o.bytesWritten = addBytes(o.bytesWritten, static_cast<uint32_t>(bytes));
 }
 
 uint32_t closeAvi(Handle *h) {
   OGFile &o = h->pub;
   bool ok = true;
+  uint64_t size = 0;
   if (o.aviFile) {
     if (o.videoStream) avi::streamRelease(videoOf(o));
     if (o.uncompressedStream && o.uncompressedStream != o.videoStream)
       avi::streamRelease(static_cast<avi::WriteStream *>(o.uncompressedStream));
     if (o.soundStream) avi::streamRelease(static_cast<avi::WriteStream *>(o.soundStream));
-    ok = avi::fileRelease(writerOf(o));
+    ok = avi::fileRelease(writerOf(o), &size);
     o.aviFile = o.videoStream = o.uncompressedStream = o.soundStream = nullptr;
   }
   if ((!ok || o.errorFlag) && o.aviReady) writeFailed(h);
   kavfree(o.dibHeader);
   o.dibHeader = nullptr;
-  return o.aviReady ? kavfilesize(h->fileName) : 0;
+  // The 32-bit size of the interface: an OpenDML file past 4 GiB reports
+  // the largest value it holds.
+  return o.aviReady ? static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu)) : 0;
 }
 
 }  // namespace kav::og

@@ -37,6 +37,12 @@ struct Handle {
 
 inline Handle *full(OGFile *h) { return reinterpret_cast<Handle *>(h); }
 
+// The 32-bit byte counts of the handle stop at their largest value rather
+// than wrap (an AVI passes 4 GiB).
+inline uint32_t addBytes(uint32_t total, uint32_t more) {
+  return more > 0xFFFFFFFFu - total ? 0xFFFFFFFFu : total + more;
+}
+
 // Messages through the handle's callback (none without one).
 void report(Handle *h, const char *text, int32_t code);
 // Sets the error flag, and tells the caller once.

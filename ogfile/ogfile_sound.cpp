@@ -102,8 +102,8 @@ KAV_EXPORT void KAVAPI OGFilePutSound(OGFile *o, const void *data, uint32_t byte
                                      data, static_cast<int32_t>(whole), 0, &written, &fileBytes);
     if (!ok) writeFailed(h);
     o->soundPosition += samples;
-    o->soundBytesWritten += whole;
-    o->bytesWritten += whole;
+    o->soundBytesWritten = addBytes(o->soundBytesWritten, whole);
+    o->bytesWritten = addBytes(o->bytesWritten, whole);
     o->soundAllowance -= std::min(o->soundAllowance, whole);
   }
   ++o->soundCalls;
