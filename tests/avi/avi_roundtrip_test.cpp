@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "kavutil/avi.h"
+#include "kavutil/kavnames.h"
 #include "platform/avi/avi_init.h"
 #include "support/temp_dir.h"
 #include "tests/avi/avi_builder.h"
@@ -212,6 +213,7 @@ TEST(AviRoundTrip, PositionsPast4GiBKeepAll64Bits) {
   m.origin = (5ull << 30) + 4093;  // odd, and not on a page
   const std::vector<uint8_t> written = writeMovie(name, m);
   EXPECT_GT(std::filesystem::file_size(name), m.origin + 3 * m.riffLimit);  // several segments
+  EXPECT_EQ(kavfilesize(name.c_str()), 0xFFFFFFFFu);  // the 32-bit size says "at least this much"
   expectFrames(name, m);
   avi::Stream *a = avi::streamOpenFromFileAt(name.c_str(), m.origin, avi::kStreamAudio, 0);
   ASSERT_NE(a, nullptr);
