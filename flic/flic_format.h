@@ -44,6 +44,14 @@ enum ChunkType : uint16_t {
   kChunkCopy = 16,
 };
 
+// What a written Flic may hold: the header counts frames in 16 bits (the
+// ring frame not counted), and the buffered file reads files below 4 GiB.
+constexpr uint32_t kMaxFrames = 0xFFFF;
+constexpr uint32_t kMaxFileBytes = 0xFFFFFFFFu;
+// Tests lower the size a written Flic may reach to see it end cleanly
+// without writing gigabytes; 0 puts kMaxFileBytes back.
+void setWriterFileLimitForTests(uint32_t bytes);
+
 // The default frame duration, 200 ms, in 10-microsecond units (negated).
 constexpr int32_t kDefaultRate = -20000;
 

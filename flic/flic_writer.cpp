@@ -6,6 +6,11 @@
 // reached the file whole: after a short write (a full disk) nothing more is
 // appended, the position is put back after the last whole frame, and the
 // close makes the header count exactly the frames before it.
+//
+// A Flic is full at 65535 frames (the header's count is 16 bits) or when the
+// next frame and the ring frame could take the file past 4 GiB - 1 bytes
+// (our own buffered file reads nothing larger): such a frame is refused
+// before anything of it is written, so the file stays a whole Flic.
 #include <cstring>
 
 #include "flic/flic_encode.h"
@@ -18,6 +23,9 @@
 using namespace kav::flic;
 
 namespace {
+
+static_assert(kMaxFrames == KAV_FLIC_MAX_FRAMES);
+uint32_t g_fileLimitBytes = kMaxFileBytes;
 
 void writeInitialHeader(KAVFile *file, uint32_t width, uint32_t height, int32_t rate) {
   uint8_t h[kHeaderBytes] = {};
@@ -71,7 +79,70 @@ void releaseBuffers(KAVOFlic *h) {
   kavfree(h->workBuffer);
 }
 
+// The ring frame at its largest: a raw copy of frame 1, without palette.
+uint64_t largestRingFrame(const KAVOFlic *h) {
+  return kFrameHeaderBytes + kChunkHeaderBytes + uint64_t{h->width} * h->height;
+}
+
+// Writes one frame; `limited` frames are refused (0, and no write error)
+// when the file is full.
+uint8_t putFrame(KAVOFlic *h, const uint8_t *pixels, const uint8_t *palette, bool limited) {
+  if (!h || !h->file || !pixels) return 0;
+  if (KAVFileWriteError(h->file)) h->writeError = 1;
+  if (h->writeError) return 0;
+  if (limited && h->framesWritten >= kMaxFrames) return 0;
+  // Everything before was flushed and arrived: this frame starts here.
+  const uint32_t frameStart = KAVFileGetPos(h->file);
+
+  uint8_t colour[kColourDataMax];
+  size_t colourBytes = 0;
+  const bool newPalette = palette && std::memcmp(palette, h->palette, kPaletteBytes) != 0;
+  if (newPalette) colourBytes = encodeColourPackets(palette, h->palette, h->framesWritten == 0, colour);
+  size_t pixelBytes = 0;
+  const uint16_t pixelType = encodePixels(h, pixels, pixelBytes);
+
+  uint8_t frame[kFrameHeaderBytes] = {};
+  size_t frameBytes = kFrameHeaderBytes;
+  uint32_t chunks = 0;
+  if (colourBytes) frameBytes += colourBytes + kChunkHeaderBytes, ++chunks;
+  if (pixelType) frameBytes += pixelBytes + kChunkHeaderBytes, ++chunks;
+  if (limited && uint64_t{frameStart} + frameBytes + largestRingFrame(h) > g_fileLimitBytes) return 0;
+  if (newPalette) std::memcpy(h->palette, palette, kPaletteBytes);
+  putLe32(frame, static_cast<uint32_t>(frameBytes));
+  putLe16(frame + 4, kFrameTypeFrame);
+  putLe16(frame + 6, chunks);
+  KAVFilePut(h->file, frame, sizeof frame);
+  if (colourBytes) {
+    writeChunkHeader(h->file, colourBytes, kChunkColour256);
+    KAVFilePut(h->file, colour, static_cast<uint32_t>(colourBytes));
+  }
+  if (pixelType) {
+    writeChunkHeader(h->file, pixelBytes, pixelType);
+    KAVFilePut(h->file, pixelType == kChunkCopy ? pixels : h->workBuffer, static_cast<uint32_t>(pixelBytes));
+  }
+
+  KAVFileFlush(h->file, 0);
+  const uint32_t frameEnd = frameStart + static_cast<uint32_t>(frameBytes);
+  if (KAVFileWriteError(h->file) || KAVFileGetPos(h->file) != frameEnd) {
+    // Cut short: the file ends, as far as the header is concerned, where
+    // the frame began.
+    h->writeError = 1;
+    KAVFileSetPos(h->file, frameStart);
+    return 0;
+  }
+  const size_t s = static_cast<size_t>(h->width) * h->height;
+  if (h->framesWritten == 0) {
+    std::memcpy(h->firstFrame, pixels, s);
+    h->secondFrameOffset = frameEnd;
+  }
+  std::memcpy(h->previousFrame, pixels, s);
+  ++h->framesWritten;
+  return 1;
+}
+
 }  // namespace
+
+void kav::flic::setWriterFileLimitForTests(uint32_t bytes) { g_fileLimitBytes = bytes ? bytes : kMaxFileBytes; }
 
 extern "C" {
 
@@ -118,56 +189,7 @@ KAV_EXPORT KAVOFlic *KAVAPI KAVOFlicCreate(const char *name, uint32_t width, uin
 }
 
 KAV_EXPORT uint8_t KAVAPI KAVOFlicPutNext(KAVOFlic *h, const uint8_t *pixels, const uint8_t *palette) {
-  if (!h || !h->file || !pixels) return 0;
-  if (KAVFileWriteError(h->file)) h->writeError = 1;
-  if (h->writeError) return 0;
-  // Everything before was flushed and arrived: this frame starts here.
-  const uint32_t frameStart = KAVFileGetPos(h->file);
-
-  uint8_t colour[kColourDataMax];
-  size_t colourBytes = 0;
-  if (palette && std::memcmp(palette, h->palette, kPaletteBytes) != 0) {
-    colourBytes = encodeColourPackets(palette, h->palette, h->framesWritten == 0, colour);
-    std::memcpy(h->palette, palette, kPaletteBytes);
-  }
-  size_t pixelBytes = 0;
-  const uint16_t pixelType = encodePixels(h, pixels, pixelBytes);
-
-  uint8_t frame[kFrameHeaderBytes] = {};
-  size_t frameBytes = kFrameHeaderBytes;
-  uint32_t chunks = 0;
-  if (colourBytes) frameBytes += colourBytes + kChunkHeaderBytes, ++chunks;
-  if (pixelType) frameBytes += pixelBytes + kChunkHeaderBytes, ++chunks;
-  putLe32(frame, static_cast<uint32_t>(frameBytes));
-  putLe16(frame + 4, kFrameTypeFrame);
-  putLe16(frame + 6, chunks);
-  KAVFilePut(h->file, frame, sizeof frame);
-  if (colourBytes) {
-    writeChunkHeader(h->file, colourBytes, kChunkColour256);
-    KAVFilePut(h->file, colour, static_cast<uint32_t>(colourBytes));
-  }
-  if (pixelType) {
-    writeChunkHeader(h->file, pixelBytes, pixelType);
-    KAVFilePut(h->file, pixelType == kChunkCopy ? pixels : h->workBuffer, static_cast<uint32_t>(pixelBytes));
-  }
-
-  KAVFileFlush(h->file, 0);
-  const uint32_t frameEnd = frameStart + static_cast<uint32_t>(frameBytes);
-  if (KAVFileWriteError(h->file) || KAVFileGetPos(h->file) != frameEnd) {
-    // Cut short: the file ends, as far as the header is concerned, where
-    // the frame began.
-    h->writeError = 1;
-    KAVFileSetPos(h->file, frameStart);
-    return 0;
-  }
-  const size_t s = static_cast<size_t>(h->width) * h->height;
-  if (h->framesWritten == 0) {
-    std::memcpy(h->firstFrame, pixels, s);
-    h->secondFrameOffset = frameEnd;
-  }
-  std::memcpy(h->previousFrame, pixels, s);
-  ++h->framesWritten;
-  return 1;
+  return putFrame(h, pixels, palette, true);
 }
 
 KAV_EXPORT uint32_t KAVAPI KAVOFlicClose(KAVOFlic *h) {
@@ -177,7 +199,7 @@ KAV_EXPORT uint32_t KAVAPI KAVOFlicClose(KAVOFlic *h) {
     // The ring frame; without it (the write failed) every whole frame
     // counts and players go back to frame 1 on their own.
     const uint32_t frames = h->framesWritten;
-    KAVOFlicPutNext(h, h->firstFrame, nullptr);
+    putFrame(h, h->firstFrame, nullptr, false);  // room for it was kept
     const uint32_t end = KAVFileGetPos(h->file);  // after the last whole frame
     uint8_t header[kHeaderBytes];
     KAVFileSetPos(h->file, 0);

@@ -1,8 +1,8 @@
 // The AVI target: frames become DIBs written as key frames to the video
 // stream (through Motion-JPEG when the program chose it), at a rate of
-// numerator / denominator frames per second. The close checks that the
-// writer finished cleanly; when a write failed on the way, the file is given
-// headers and an index for the chunks it holds in full.
+// numerator / denominator frames per second. The writer keeps the books of
+// what reached the file and writes the headers and indexes at its close,
+// also after a failed write; the close here only tells the caller.
 #include <algorithm>
 #include <cstring>
 
@@ -86,22 +86,7 @@ bool createAvi(Handle *h) {
     const avi::Compression compression{avi::kHandlerMjpeg, c.quality > 0 ? c.quality : kDialogQuality};
     avi::WriteStream *compressed =
         avi::makeCompressedStream(static_cast<avi::WriteStream *>(o.uncompressedStream), compression);
-    if (compressed) {
-      o.videoStream = compressed;
-      info.fccHandler = avi::kHandlerMjpeg;
-    }
-  }
-  h->videoFacts = new AviStreamFacts;
-  h->videoFacts->info = info;
-  if (o.videoStream != o.uncompressedStream) {
-    // The file's stream format is the compressed one, whatever the frames.
-    avi::BitmapInfoHeader m = b;
-    m.biBitCount = 24;
-    m.biCompression = avi::kHandlerMjpeg;
-    m.biSizeImage = o.width * o.height * 3;
-    m.biClrUsed = 0;
-    h->videoFacts->format.assign(reinterpret_cast<const uint8_t *>(&m),
-                                 reinterpret_cast<const uint8_t *>(&m) + sizeof m);
+    if (compressed) o.videoStream = compressed;
   }
   o.aviReady = 1;
   return true;
@@ -114,7 +99,6 @@ void putAvi(Handle *h, const void *pixels, const uint8_t *palette) {
   if (o.bits == 8) paletteToTable(palette ? palette : h->lastPalette, o.dibPalette);
   auto *dib = static_cast<uint8_t *>(o.dibHeader);
   const int32_t formatBytes = static_cast<int32_t>(sizeof(avi::BitmapInfoHeader) + tableBytes(o));
-  if (h->videoFacts->format.empty()) h->videoFacts->format.assign(dib, dib + formatBytes);
   const int32_t index = static_cast<int32_t>(o.frameNumber);
   int32_t samples = 0, bytes = 0;
   bool ok = avi::streamSetFormat(videoOf(o), index, dib, formatBytes);
@@ -122,30 +106,27 @@ void putAvi(Handle *h, const void *pixels, const uint8_t *palette) {
                               avi::kKeyFrame, &samples, &bytes);
   ++o.frameNumber;
   if (!ok) writeFailed(h);
-  o.bytesWritten += static_cast<uint32_t>(bytes);
+  o.bytesWritten = addBytes(o.bytesWritten, static_cast<uint32_t>(bytes));
 }
 
 uint32_t closeAvi(Handle *h) {
   OGFile &o = h->pub;
   bool ok = true;
+  uint64_t size = 0;
   if (o.aviFile) {
     if (o.videoStream) avi::streamRelease(videoOf(o));
     if (o.uncompressedStream && o.uncompressedStream != o.videoStream)
       avi::streamRelease(static_cast<avi::WriteStream *>(o.uncompressedStream));
     if (o.soundStream) avi::streamRelease(static_cast<avi::WriteStream *>(o.soundStream));
-    ok = avi::fileRelease(writerOf(o));
+    ok = avi::fileRelease(writerOf(o), &size);
     o.aviFile = o.videoStream = o.uncompressedStream = o.soundStream = nullptr;
   }
-  if ((!ok || o.errorFlag) && o.aviReady) {
-    repairAvi(h->fileName, h->videoFacts, h->soundFacts);
-    writeFailed(h);
-  }
+  if ((!ok || o.errorFlag) && o.aviReady) writeFailed(h);
   kavfree(o.dibHeader);
   o.dibHeader = nullptr;
-  delete h->videoFacts;
-  delete h->soundFacts;
-  h->videoFacts = h->soundFacts = nullptr;
-  return o.aviReady ? kavfilesize(h->fileName) : 0;
+  // The 32-bit size of the interface: an OpenDML file past 4 GiB reports
+  // the largest value it holds.
+  return o.aviReady ? static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu)) : 0;
 }
 
 }  // namespace kav::og

@@ -1,7 +1,8 @@
 // The Flic target: frames go to the Flic writer at the width rounded up to a
 // multiple of 4. After the close the file is checked: a write that failed
 // on the way (a full disk) leaves frames cut short, and then the header is
-// made to count only the frames the file holds in full.
+// made to count only the frames the file holds in full. A Flic that is full
+// (65535 frames, or 4 GiB) takes no more frames and says so once.
 #include <algorithm>
 #include <cstring>
 
@@ -112,7 +113,17 @@ void putFlic(Handle *h, const void *pixels, const uint8_t *palette) {
       std::memcpy(h->flicFrame + size_t{y} * h->flicWidth, src + size_t{y} * o.inputPitch, copy);
     src = h->flicFrame;
   }
-  KAVOFlicPutNext(o.flic, src, palette);
+  if (!KAVOFlicPutNext(o.flic, src, palette) && !o.flic->writeError && !h->flicFull) {
+    // Nothing failed: the format holds no more. The file stays whole with
+    // the frames before; the error flag stops the caller.
+    h->flicFull = 1;
+    o.errorFlag = 1;
+    report(h,
+           o.flic->framesWritten >= KAV_FLIC_MAX_FRAMES
+               ? "The output flic is full: a flic holds at most 65535 frames."
+               : "The output flic is full: a flic file must stay below 4 GB.",
+           2);
+  }
   if (o.flic->writeError) writeFailed(h);
   o.bytesWritten = KAVFileSize(o.flic->file);
 }
@@ -125,7 +136,7 @@ uint32_t closeFlic(Handle *h) {
   uint32_t size = KAVOFlicClose(o.flic);
   o.flic = nullptr;
   const int check = checkFlic(h->fileName);
-  if (check != 0 || o.errorFlag) {
+  if (check != 0 || (o.errorFlag && !h->flicFull)) {
     writeFailed(h);
     if (check == 1) size = kavfilesize(h->fileName);
   }

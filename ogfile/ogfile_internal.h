@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "kavutil/ogfile.h"
 #include "platform/avi/avi_file.h"
@@ -19,26 +18,17 @@ struct Settings {
   avi::WriterOptions writer{};
 };
 
-// One chunk found in an AVI movi list when a damaged file is repaired.
-struct AviStreamFacts {
-  avi::StreamInfo info{};
-  std::vector<uint8_t> format;  // as the stream header's strf gives it
-  uint32_t blockAlign = 0;      // audio only
-};
-
 struct Handle {
   OGFile pub;
   still::StillImage image;  // the still-image descriptor the public field points to
   Settings settings;
-  // The AVI file's name and streams, kept so that a damaged file can be
-  // given headers that describe what it holds.
+  // The output's name, for its size and the Flic check after the close.
   char fileName[KAV_NAME_MAX];
-  AviStreamFacts *videoFacts;
-  AviStreamFacts *soundFacts;
   uint32_t dibImageBytes;
   uint32_t flicWidth;       // width rounded up to 4
   uint8_t *flicFrame;       // repacked frame when the caller's pitch differs
   uint32_t errorReported;   // the write-error message went out
+  uint32_t flicFull;        // the Flic took no more frames (and said so)
   uint32_t soundBlockAlign;
   uint32_t soundBytesPerSecond;
   uint32_t havePalette;
@@ -46,6 +36,12 @@ struct Handle {
 };
 
 inline Handle *full(OGFile *h) { return reinterpret_cast<Handle *>(h); }
+
+// The 32-bit byte counts of the handle stop at their largest value rather
+// than wrap (an AVI passes 4 GiB).
+inline uint32_t addBytes(uint32_t total, uint32_t more) {
+  return more > 0xFFFFFFFFu - total ? 0xFFFFFFFFu : total + more;
+}
 
 // Messages through the handle's callback (none without one).
 void report(Handle *h, const char *text, int32_t code);
@@ -73,9 +69,6 @@ void copyFrame(const Handle *h, const void *pixels, const uint8_t *palette, uint
 // The 256 RGB triples as a DIB colour table (B, G, R, 0 per entry).
 void paletteToTable(const uint8_t *palette, uint8_t *table);
 
-// Gives a damaged AVI headers and an index that describe the chunks it
-// holds in full. True when the file now reads as a consistent movie.
-bool repairAvi(const char *name, const AviStreamFacts *video, const AviStreamFacts *sound);
 // Makes a damaged Flic's header count only the frames it holds in full.
 bool repairFlic(const char *name);
 

@@ -54,10 +54,6 @@ bool createSound(Handle *h, uint32_t rate, uint32_t bits, uint32_t channels) {
   const uint64_t total = perSecond * o.frameCount * o.rateDenominator / o.rateNumerator;
   const uint64_t most = 0xFFFFFFFFu - 0xFFFFFFFFu % block;
   o.soundAllowance = static_cast<uint32_t>(std::min<uint64_t>(total - total % block, most));
-  h->soundFacts = new AviStreamFacts;
-  h->soundFacts->info = info;
-  h->soundFacts->format.assign(f, f + sizeof o.soundFormat);
-  h->soundFacts->blockAlign = static_cast<uint32_t>(block);
   return true;
 }
 
@@ -106,8 +102,8 @@ KAV_EXPORT void KAVAPI OGFilePutSound(OGFile *o, const void *data, uint32_t byte
                                      data, static_cast<int32_t>(whole), 0, &written, &fileBytes);
     if (!ok) writeFailed(h);
     o->soundPosition += samples;
-    o->soundBytesWritten += whole;
-    o->bytesWritten += whole;
+    o->soundBytesWritten = addBytes(o->soundBytesWritten, whole);
+    o->bytesWritten = addBytes(o->bytesWritten, whole);
     o->soundAllowance -= std::min(o->soundAllowance, whole);
   }
   ++o->soundCalls;

@@ -71,8 +71,24 @@ std::string baseName(const char *name) {
 
 bool createStill(Handle *h) {
   OGFile &o = h->pub;
-  if (still::stillAllocate(&h->image, static_cast<int32_t>(o.width), static_cast<int32_t>(o.height),
-                           static_cast<int32_t>(o.bits)) != still::kStillOk) {
+  // Pictures of any size the format holds are written; the limit of 4096
+  // pixels a side is the still-image input's, not ours.
+  const still::Format format = formatOf(o.kind);
+  const auto most = static_cast<uint32_t>(still::stillMaxSaveSide(format));
+  if (o.width > most || o.height > most) {
+    char text[128];
+    std::snprintf(text, sizeof text, "The picture is too large for a %s file: at most %u pixels a side.",
+                  still::stillFormat(format).name, most);
+    report(h, text, 2);
+    return false;
+  }
+  const int allocated = still::stillAllocate(&h->image, static_cast<int32_t>(o.width), static_cast<int32_t>(o.height),
+                                             static_cast<int32_t>(o.bits));
+  if (allocated == still::kStillTooLarge) {
+    report(h, "The picture is too large: an image in memory holds at most 4 GB.", 2);
+    return false;
+  }
+  if (allocated != still::kStillOk) {
     report(h, "Out of memory.", 2);
     return false;
   }
@@ -126,8 +142,13 @@ void putStill(Handle *h, const void *pixels, const uint8_t *palette) {
     return;
   }
   const still::FormatEntry &format = still::stillFormat(formatOf(o.kind));
-  if (format.save(temp, &h->image, format.saveOption) != still::kStillOk) {
+  const int saved = format.save(temp, &h->image, format.saveOption);
+  if (saved != still::kStillOk) {
     KAVFileErase(temp);
+    if (saved == still::kStillTooLarge && !h->errorReported) {
+      h->errorReported = 1;  // the reason, rather than a write error
+      report(h, "The picture is too large: its file would pass 4 GB.", 2);
+    }
     writeFailed(h);
     return;
   }

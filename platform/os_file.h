@@ -14,6 +14,9 @@ enum class Share { None, Read };
 // Opens an existing regular file (not a directory) with the sequential-scan
 // hint. Files of 4 GiB or more are refused: positions are 32-bit.
 KavOsFile openExisting(const char *name, bool writable);
+// As openExisting for reading, at any size: for a layer that keeps 64-bit
+// positions of its own (the AVI reader).
+KavOsFile openExistingAnySize(const char *name);
 // Creates or empties a file for reading and writing. With Share::None an
 // exclusive advisory lock keeps other creators out; the file is emptied only
 // once the lock is held, so a file someone else is writing is never cut.

@@ -275,6 +275,9 @@ int convert(const std::string &input, const std::string &output, const Switches 
     return fail("cannot create " + output + (g_run.lastError.empty() ? "" : ": " + g_run.lastError));
   }
   OGFile *o = h.out;
+  if (o->kind == OGFILE_FLIC && g->outputFrameCount > KAV_FLIC_MAX_FRAMES)
+    std::fprintf(stderr, "kavconv: warning: a Flic holds at most %u frames; %s will stop after frame %u of %u\n",
+                 KAV_FLIC_MAX_FRAMES, o->description, KAV_FLIC_MAX_FRAMES, g->outputFrameCount);
 
   std::vector<uint8_t> soundBuf;
   if (o->kind == OGFILE_AVI && g->hasSound && !opt.noSound) {

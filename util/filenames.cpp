@@ -1,11 +1,13 @@
 // File-name helpers. Names are edited in place in buffers of KAV_NAME_MAX
 // bytes; a result that would not fit is refused and the name left as it was.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "kavutil/kavbase.h"
 #include "kavutil/kavfile.h"
 #include "kavutil/kavnames.h"
+#include "platform/os_file.h"
 #include "platform/os_path.h"
 #include "util/path_normalize.h"
 
@@ -109,12 +111,15 @@ KAV_EXPORT char *KAVAPI GetTempName(char *dest, const char *folder, const char *
   return dest;
 }
 
+// A file past the 32-bit result (an OpenDML AVI) gives the largest value,
+// not 0: the bit file would refuse to open it.
 KAV_EXPORT uint32_t KAVAPI kavfilesize(const char *name) {
-  KAVFile *f = KAVFileOpen(0, name, KAV_FILE_READ);
-  if (!f) return 0;
-  uint32_t size = KAVFileSize(f);
-  KAVFileClose(f);
-  return size;
+  if (!name) return 0;
+  const KavOsFile f = kav::os::openExistingAnySize(name);
+  if (f == KAV_INVALID_OS_FILE) return 0;
+  const int64_t size = kav::os::size(f);
+  kav::os::close(f);
+  return size < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(size, 0xFFFFFFFF));
 }
 
 KAV_EXPORT void KAVAPI LogString(const char *file, const char *text) {

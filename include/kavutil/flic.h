@@ -68,7 +68,10 @@ typedef struct KAVOFlic {
 KAV_EXPORT KAVOFlic *KAVAPI KAVOFlicCreate(const char *name, uint32_t width, uint32_t height, int32_t rate);
 /* Writes one frame of width x height bytes (no row padding). palette (768
    bytes) may be null when it does not change. 1 done, 0 no file or the file
-   has reported a write error. */
+   has reported a write error, or the Flic is full: it holds at most
+   KAV_FLIC_MAX_FRAMES frames and stays below 4 GiB (then nothing is written
+   and writeError stays 0). */
+#define KAV_FLIC_MAX_FRAMES 65535u
 KAV_EXPORT uint8_t KAVAPI KAVOFlicPutNext(KAVOFlic *oflic, const uint8_t *pixels, const uint8_t *palette);
 /* Appends the ring frame (back to frame 1), fixes the header, closes and
    frees. Returns the file size in bytes, 0 without a file. */

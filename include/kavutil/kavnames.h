@@ -24,6 +24,7 @@ KAV_EXPORT void KAVAPI GetFilePieces(char *path, int32_t drive, int32_t folder, 
 KAV_EXPORT int32_t KAVAPI GetDrive(char *name);
 /* folder + an 8.3 name made of prefix and number, as "KVGFEDCB.AAA". */
 KAV_EXPORT char *KAVAPI GetTempName(char *dest, const char *folder, const char *prefix, uint32_t number);
+/* Size in bytes (0 when it cannot be opened); 4 GiB or more gives 0xFFFFFFFF. */
 KAV_EXPORT uint32_t KAVAPI kavfilesize(const char *name);
 /* Appends the text, without a line end, to the file (created if missing). */
 KAV_EXPORT void KAVAPI LogString(const char *file, const char *text);

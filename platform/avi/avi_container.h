@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "kavutil/kavfile.h"
 #include "platform/avi/avi_file.h"
+#include "platform/avi/avi_io.h"
 
 namespace kav::avi {
 
@@ -59,14 +59,16 @@ inline int32_t chunkStream(uint32_t id) {
 }
 inline bool isPaletteChange(uint32_t id) { return (id >> 16) == (static_cast<uint32_t>('p') | 'c' << 8); }
 
+// Positions are 64-bit: OpenDML files pass 4 GiB.
 struct Entry {
-  uint32_t offset;  // first data byte in the file
+  uint64_t offset;  // first data byte in the file
   uint32_t size;    // data bytes, within the file
   uint32_t flags;   // kKeyFrame
 };
 
 struct PaletteChange {
-  uint32_t offset, size;
+  uint64_t offset;
+  uint32_t size;
   uint32_t beforeFrame;  // applies to this frame index and later
 };
 
@@ -92,18 +94,19 @@ struct StreamData {
 };
 
 struct Segment {
-  uint32_t moviStart;  // position of the "movi" form type
-  uint32_t moviEnd;
+  uint64_t moviStart;  // position of the "movi" form type
+  uint64_t moviEnd;
 };
 
 struct Container {
-  ~Container();
-  KAVFile *file = nullptr;
-  uint32_t fileSize = 0;
+  InFile file;
+  uint64_t fileSize = 0;
+  uint64_t origin = 0;  // where the first RIFF starts
   uint32_t microSecPerFrame = 0;
   std::vector<StreamData> streams;
   std::vector<Segment> segments;  // the movi lists, first RIFF first
-  uint32_t idx1Pos = 0, idx1Size = 0;
+  uint64_t idx1Pos = 0;
+  uint32_t idx1Size = 0;
 
   // Reads count bytes at pos; the count actually read.
   uint32_t readAt(uint64_t pos, void *dest, uint32_t count);
@@ -111,7 +114,7 @@ struct Container {
 
 // Parses the headers and builds every stream's index. Null when the file is
 // no AVI file or holds no usable stream.
-std::shared_ptr<Container> openContainer(const char *name);
+std::shared_ptr<Container> openContainer(const char *name, uint64_t origin = 0);
 
 // Index building (avi_index.cpp).
 void buildIndexes(Container &c);

@@ -126,6 +126,8 @@ struct FrameGetter;  // decodes the frames of a video stream into DIBs
 // Opens the file and its `number`-th (0-based) stream of the given type.
 // Null when the file is no AVI file or has no such stream.
 Stream *streamOpenFromFile(const char *name, uint32_t type, int32_t number);
+// The same for a movie stored from `origin` on (WriterOptions::originBytes).
+Stream *streamOpenFromFileAt(const char *name, uint64_t origin, uint32_t type, int32_t number);
 void streamRelease(Stream *stream);
 
 bool streamInfo(const Stream *stream, StreamInfo *info);
@@ -166,6 +168,10 @@ struct WriterOptions {
   // Size a RIFF segment may reach; beyond it the file continues in "AVIX"
   // segments with OpenDML indexes. Tests set small values.
   uint32_t riffLimitBytes = kDefaultRiffLimitBytes;
+  // Where the movie starts in the file; the bytes before are left alone (a
+  // hole in a new file). Tests start past 4 GiB in a sparse file, so that
+  // every position and index offset needs its 64 bits.
+  uint64_t originBytes = 0;
 };
 
 // The compressor a program picks for a video stream in place of the
@@ -197,7 +203,8 @@ bool streamWrite(WriteStream *stream, int32_t start, int32_t samples, const void
 // Streams belong to their file; releasing one only ends its use.
 void streamRelease(WriteStream *stream);
 // Writes the indexes and headers and closes the file. False when anything
-// failed since the file was created.
-bool fileRelease(Writer *writer);
+// failed since the file was created. *sizeBytes, when asked for, gets the
+// file's size (64-bit: OpenDML files pass 4 GiB).
+bool fileRelease(Writer *writer, uint64_t *sizeBytes = nullptr);
 
 }  // namespace kav::avi

@@ -26,7 +26,7 @@ struct Walk {
   bool frames, palettes;
 };
 
-void addChunk(Walk &w, uint32_t id, uint32_t dataPos, uint32_t size, uint32_t flags) {
+void addChunk(Walk &w, uint32_t id, uint64_t dataPos, uint32_t size, uint32_t flags) {
   const int32_t n = chunkStream(id);
   if (n < 0 || static_cast<size_t>(n) >= w.c.streams.size()) return;
   StreamData &s = w.c.streams[static_cast<size_t>(n)];
@@ -41,14 +41,14 @@ void addChunk(Walk &w, uint32_t id, uint32_t dataPos, uint32_t size, uint32_t fl
 
 // Walks the chunks of [pos, end), going into "rec " lists. A chunk that runs
 // past the end is kept with what the file holds of it.
-void scanRange(Walk &w, uint32_t pos, uint32_t end, int depth) {
+void scanRange(Walk &w, uint64_t pos, uint64_t end, int depth) {
   while (end >= 8 && pos <= end - 8) {
     uint8_t h[12];
     if (w.c.readAt(pos, h, 8) != 8) return;
     const uint32_t id = le32(h);
     const uint32_t size = le32(h + 4);
-    const uint32_t dataPos = pos + 8;
-    const uint32_t held = std::min(size, end - dataPos);
+    const uint64_t dataPos = pos + 8;
+    const auto held = static_cast<uint32_t>(std::min<uint64_t>(size, end - dataPos));
     if (id == kList) {
       if (depth < 4 && held >= 4 && w.c.readAt(dataPos, h + 8, 4) == 4 && le32(h + 8) == kListRec)
         scanRange(w, dataPos + 4, dataPos + held, depth + 1);
@@ -56,9 +56,9 @@ void scanRange(Walk &w, uint32_t pos, uint32_t end, int depth) {
       addChunk(w, id, dataPos, held, kKeyFrame);
     }
     if (held < size) return;
-    const uint64_t next = static_cast<uint64_t>(dataPos) + size + (size & 1);
+    const uint64_t next = dataPos + size + (size & 1);
     if (next > end) return;
-    pos = static_cast<uint32_t>(next);
+    pos = next;
   }
 }
 
@@ -91,8 +91,8 @@ bool loadIdx1(Container &c) {
     if (n < 0 || static_cast<size_t>(n) >= c.streams.size()) continue;
     if (chunkIdAt(c, static_cast<uint64_t>(c.segments[0].moviStart) + le32(e + 8), le32(e)))
       base = c.segments[0].moviStart;
-    else if (chunkIdAt(c, le32(e + 8), le32(e)))
-      base = 0;
+    else if (chunkIdAt(c, c.origin + le32(e + 8), le32(e)))
+      base = static_cast<int64_t>(c.origin);
     else
       return false;
   }
@@ -106,7 +106,7 @@ bool loadIdx1(Container &c) {
     const uint64_t dataPos = static_cast<uint64_t>(base) + le32(e + 8) + 8;
     const uint32_t size = le32(e + 12);
     if (!inFile(c, dataPos, size)) return false;
-    addChunk(w, id, static_cast<uint32_t>(dataPos), size, le32(e + 4) & kKeyFrame);
+    addChunk(w, id, dataPos, size, le32(e + 4) & kKeyFrame);
   }
   // Spot-check the last entry of each stream too: an index that belongs to
   // an older state of the file passes the first check and fails here.
@@ -121,7 +121,7 @@ bool loadIdx1(Container &c) {
 }
 
 // One standard index chunk ("ix##") at pos into stream s.
-bool loadStandardIndex(Container &c, StreamData &s, const uint8_t *header, uint32_t entriesPos, uint32_t available) {
+bool loadStandardIndex(Container &c, StreamData &s, const uint8_t *header, uint64_t entriesPos, uint32_t available) {
   const uint16_t longsPerEntry = le16(header);
   const uint8_t type = header[3];
   const uint32_t inUse = le32(header + 4);
@@ -136,7 +136,7 @@ bool loadStandardIndex(Container &c, StreamData &s, const uint8_t *header, uint3
     const uint64_t pos = base + le32(e);
     const uint32_t size = le32(e + 4) & 0x7FFFFFFF;
     if (base > c.fileSize || !inFile(c, pos, size)) return false;
-    s.entries.push_back({static_cast<uint32_t>(pos), size, (le32(e + 4) & 0x80000000u) ? 0u : kKeyFrame});
+    s.entries.push_back({pos, size, (le32(e + 4) & 0x80000000u) ? 0u : kKeyFrame});
   }
   return true;
 }
@@ -146,7 +146,7 @@ bool loadSuperIndex(Container &c, StreamData &s) {
   if (c.readAt(s.superIndexPos, h, 24) != 24) return false;
   const uint8_t type = h[3];
   if (type == kIndexOfChunks)  // a lone standard index in the stream header
-    return loadStandardIndex(c, s, h, static_cast<uint32_t>(s.superIndexPos + 24), s.superIndexSize - 24);
+    return loadStandardIndex(c, s, h, s.superIndexPos + 24, s.superIndexSize - 24);
   if (type != kIndexOfIndexes || le16(h) != 4) return false;
   const uint32_t inUse = le32(h + 4);
   if (inUse > (s.superIndexSize - 24) / 16) return false;
@@ -158,7 +158,7 @@ bool loadSuperIndex(Container &c, StreamData &s) {
     if (!inFile(c, pos, 32) || c.readAt(pos, ix, 32) != 32) return false;
     const uint32_t size = le32(ix + 4);
     if (size < 24 || !inFile(c, pos + 8, size)) return false;
-    if (!loadStandardIndex(c, s, ix + 8, static_cast<uint32_t>(pos + 32), size - 24)) return false;
+    if (!loadStandardIndex(c, s, ix + 8, pos + 32, size - 24)) return false;
   }
   return true;
 }

@@ -12,35 +12,34 @@ namespace kav::avi {
 
 namespace {
 
-constexpr int32_t kReadBufferBytes = 64 * 1024;
 constexpr uint32_t kMaxStart = 1u << 30;
 
 // Calls f(id, dataPos, sizeBytes, truncated) for each chunk in [pos, end);
 // a chunk running past end is handed over clipped, and ends the walk. f
 // returns false to stop.
 template <class F>
-void walkChunks(Container &c, uint32_t pos, uint32_t end, F f) {
+void walkChunks(Container &c, uint64_t pos, uint64_t end, F f) {
   while (end >= 8 && pos <= end - 8) {
     uint8_t h[8];
     if (c.readAt(pos, h, 8) != 8) return;
     const uint32_t id = le32(h);
     const uint32_t size = le32(h + 4);
-    const uint32_t dataPos = pos + 8;
+    const uint64_t dataPos = pos + 8;
     const bool truncated = size > end - dataPos;
-    if (!f(id, dataPos, truncated ? end - dataPos : size, truncated) || truncated) return;
-    const uint64_t next = static_cast<uint64_t>(dataPos) + size + (size & 1);
+    if (!f(id, dataPos, truncated ? static_cast<uint32_t>(end - dataPos) : size, truncated) || truncated) return;
+    const uint64_t next = dataPos + size + (size & 1);
     if (next > end) return;
-    pos = static_cast<uint32_t>(next);
+    pos = next;
   }
 }
 
-uint32_t listType(Container &c, uint32_t dataPos, uint32_t size) {
+uint32_t listType(Container &c, uint64_t dataPos, uint32_t size) {
   uint8_t t[4];
   if (size < 4 || c.readAt(dataPos, t, 4) != 4) return 0;
   return le32(t);
 }
 
-void readStreamHeader(Container &c, StreamData &s, uint32_t pos, uint32_t size) {
+void readStreamHeader(Container &c, StreamData &s, uint64_t pos, uint32_t size) {
   uint8_t h[56] = {};
   if (size < 48) return;  // the oldest headers end before the frame rectangle
   c.readAt(pos, h, std::min<uint32_t>(size, sizeof h));
@@ -94,9 +93,9 @@ void normaliseVideoFormat(StreamData &s) {
   f.swap(out);
 }
 
-void readStreamList(Container &c, uint32_t pos, uint32_t end) {
+void readStreamList(Container &c, uint64_t pos, uint64_t end) {
   StreamData s;
-  walkChunks(c, pos, end, [&](uint32_t id, uint32_t dataPos, uint32_t size, bool) {
+  walkChunks(c, pos, end, [&](uint32_t id, uint64_t dataPos, uint32_t size, bool) {
     if (id == kStrh) {
       readStreamHeader(c, s, dataPos, size);
     } else if (id == kStrf && size <= kMaxFormatBytes) {
@@ -132,8 +131,8 @@ void readStreamList(Container &c, uint32_t pos, uint32_t end) {
   c.streams.push_back(std::move(s));
 }
 
-void readHeaderList(Container &c, uint32_t pos, uint32_t end) {
-  walkChunks(c, pos, end, [&](uint32_t id, uint32_t dataPos, uint32_t size, bool) {
+void readHeaderList(Container &c, uint64_t pos, uint64_t end) {
+  walkChunks(c, pos, end, [&](uint32_t id, uint64_t dataPos, uint32_t size, bool) {
     if (id == kAvih && size >= 4) {
       uint8_t t[4];
       if (c.readAt(dataPos, t, 4) == 4) c.microSecPerFrame = le32(t);
@@ -146,14 +145,14 @@ void readHeaderList(Container &c, uint32_t pos, uint32_t end) {
 
 // A movi list whose size was never filled in (a writer that died) runs to
 // the end of its RIFF.
-void addMovi(Container &c, uint32_t dataPos, uint32_t size, uint32_t riffEnd) {
-  uint32_t end = dataPos + size;
+void addMovi(Container &c, uint64_t dataPos, uint32_t size, uint64_t riffEnd) {
+  uint64_t end = dataPos + size;
   if (size <= 4) end = riffEnd;
   c.segments.push_back({dataPos, end});
 }
 
-void readRiff(Container &c, uint32_t pos, uint32_t end, bool first) {
-  walkChunks(c, pos, end, [&](uint32_t id, uint32_t dataPos, uint32_t size, bool) {
+void readRiff(Container &c, uint64_t pos, uint64_t end, bool first) {
+  walkChunks(c, pos, end, [&](uint32_t id, uint64_t dataPos, uint32_t size, bool) {
     if (id == kList) {
       const uint32_t type = listType(c, dataPos, size);
       if (first && type == kListHdrl && c.streams.empty()) readHeaderList(c, dataPos + 4, dataPos + size);
@@ -168,13 +167,9 @@ void readRiff(Container &c, uint32_t pos, uint32_t end, bool first) {
 
 }  // namespace
 
-Container::~Container() { KAVFileClose(file); }
-
 uint32_t Container::readAt(uint64_t pos, void *dest, uint32_t count) {
   if (pos >= fileSize || count == 0) return 0;
-  count = static_cast<uint32_t>(std::min<uint64_t>(count, fileSize - pos));
-  if (KAVFileGetPos(file) != pos) KAVFileSetPos(file, static_cast<uint32_t>(pos));
-  return KAVFileGetNB(file, dest, count);
+  return file.readAt(pos, dest, static_cast<uint32_t>(std::min<uint64_t>(count, fileSize - pos)));
 }
 
 const BitmapInfoHeader *StreamData::bitmap() const {
@@ -188,24 +183,24 @@ uint32_t StreamData::length() const {
   return static_cast<uint32_t>(entries.size());
 }
 
-std::shared_ptr<Container> openContainer(const char *name) {
+std::shared_ptr<Container> openContainer(const char *name, uint64_t origin) {
   if (!name) return nullptr;
   auto c = std::make_shared<Container>();
-  c->file = KAVFileOpen(kReadBufferBytes, name, KAV_FILE_READ);
-  if (!c->file) return nullptr;
-  c->fileSize = KAVFileSize(c->file);
+  if (!c->file.open(name)) return nullptr;
+  c->fileSize = c->file.size();
+  c->origin = origin;
   uint8_t h[12];
-  if (c->readAt(0, h, 12) != 12 || le32(h) != kRiff || le32(h + 8) != kFormAvi) return nullptr;
-  const uint64_t riffEnd = std::min<uint64_t>(8ull + le32(h + 4), c->fileSize);
-  readRiff(*c, 12, static_cast<uint32_t>(riffEnd), true);
+  if (c->readAt(origin, h, 12) != 12 || le32(h) != kRiff || le32(h + 8) != kFormAvi) return nullptr;
+  const uint64_t riffEnd = std::min<uint64_t>(origin + 8 + le32(h + 4), c->fileSize);
+  readRiff(*c, origin + 12, riffEnd, true);
   if (c->streams.empty()) return nullptr;
   // Continuation segments follow the first RIFF back to back.
-  uint64_t pos = riffEnd + (riffEnd & 1);
+  uint64_t pos = riffEnd + ((riffEnd - origin) & 1);
   while (pos + 12 <= c->fileSize) {
     if (c->readAt(pos, h, 12) != 12 || le32(h) != kRiff || le32(h + 8) != kFormAvix) break;
     const uint64_t end = std::min<uint64_t>(pos + 8 + le32(h + 4), c->fileSize);
-    readRiff(*c, static_cast<uint32_t>(pos + 12), static_cast<uint32_t>(end), false);
-    pos = end + (end & 1);
+    readRiff(*c, pos + 12, end, false);
+    pos = end + ((end - origin) & 1);
   }
   buildIndexes(*c);
   return c;

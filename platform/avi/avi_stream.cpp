@@ -25,8 +25,12 @@ bool isPcm(const std::vector<uint8_t> &f) {
 bool Stream::blockAudio() const { return data().type == kStreamAudio && (isPcm(data().format) || data().sampleSize); }
 
 Stream *streamOpenFromFile(const char *name, uint32_t type, int32_t number) {
+  return streamOpenFromFileAt(name, 0, type, number);
+}
+
+Stream *streamOpenFromFileAt(const char *name, uint64_t origin, uint32_t type, int32_t number) {
   try {
-    std::shared_ptr<Container> c = openContainer(name);
+    std::shared_ptr<Container> c = openContainer(name, origin);
     if (!c || number < 0) return nullptr;
     int32_t seen = 0;
     for (size_t i = 0; i < c->streams.size(); ++i) {

@@ -11,14 +11,17 @@
 // file position tells exactly how far the data got. When a write falls
 // short (a full disk), nothing more is appended, and the close cuts the
 // books back to the chunks that arrived whole and writes the header list,
-// sizes and (when there is room) the indexes for exactly those.
+// sizes and indexes for exactly those: the first RIFF goes without idx1
+// when there is no room for it (readers walk its movi list), a later
+// segment gives up its last chunks to make room for its standard indexes.
+// This is the file's one header writer, after a failure too.
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "kavutil/kavfile.h"
 #include "platform/avi/avi_container.h"
+#include "platform/avi/avi_io.h"
 #include "platform/avi/avi_jpeg.h"
 
 namespace kav::avi {
@@ -31,8 +34,11 @@ constexpr uint32_t kStrhBytes = 56;
 constexpr uint32_t kMaxStrfBytes = sizeof(BitmapInfoHeader) + 256 * 4;
 constexpr uint32_t kDmlhBytes = 248;
 constexpr uint32_t kAvihBytes = 56;
-constexpr uint64_t kFileLimit = 0xFFFFFFFFull - 0x100000;  // positions are 32-bit
-constexpr uint32_t kPaletteChangesFlag = 0x10000;          // AVISF_VIDEO_PALCHANGES
+// The super indexes' room is fixed when the header room is laid out; at the
+// default segment size this many entries reach 256 GiB.
+constexpr uint32_t kMaxSuperEntries = 256;
+constexpr uint64_t kSuperReachBytes = uint64_t{kMaxSuperEntries} << 30;
+constexpr uint32_t kPaletteChangesFlag = 0x10000;  // AVISF_VIDEO_PALCHANGES
 constexpr uint32_t kHasIndex = 0x10, kIsInterleaved = 0x100;
 
 void put16(std::vector<uint8_t> &v, uint32_t x) {
@@ -52,7 +58,7 @@ void set32(std::vector<uint8_t> &v, size_t at, uint32_t x) {
 }
 
 struct ChunkRef {
-  uint32_t offset;  // of the data
+  uint64_t offset;  // of the data
   uint32_t size;
   bool key;
 };
@@ -60,7 +66,7 @@ struct ChunkRef {
 // A chunk of the current segment, in file order, so that the books can be
 // cut back to what reached the file.
 struct Written {
-  uint32_t end;  // just after the chunk (and its pad byte)
+  uint64_t end;  // just after the chunk (and its pad byte)
   uint32_t stream;
   uint32_t samples;
   bool timed;  // listed in the stream's standard index
@@ -103,37 +109,40 @@ struct WriteStream {
 };
 
 struct Writer {
-  KAVFile *f = nullptr;
+  OutFile f;
   WriterOptions options;
   bool error = false;
   std::vector<std::unique_ptr<FileStream>> streams;
   std::vector<std::unique_ptr<WriteStream>> handles;
   bool started = false;
-  uint32_t headerRoom = 0;     // bytes between offset 12 and the movi list
+  uint32_t headerRoom = 0;     // bytes between the first RIFF's form type and the movi list
   uint32_t superCapacity = 0;  // entries kept per super index
-  uint32_t riffStart = 0;      // current RIFF chunk
-  uint32_t moviList = 0;       // current "LIST" of the movi list
-  uint32_t pos = 0;            // next byte to write
+  uint64_t origin = 0;         // the first RIFF
+  uint64_t riffStart = 0;      // current RIFF chunk
+  uint64_t moviList = 0;       // current "LIST" of the movi list
+  uint64_t pos = 0;            // next byte to write
   uint32_t segments = 1;
   uint32_t chunksInSegment = 0;
   std::vector<Idx1Entry> idx1;  // first RIFF only
   uint32_t firstRiffFrames = 0;
   std::vector<Written> segmentLog;  // the chunks of the current segment
-  uint32_t flushedTo = 0;           // pos at the last flush
+  uint64_t flushedTo = 0;           // pos at the last flush
   bool lost = false;                // some appended bytes never reached the file
-  uint32_t arrived = 0;             // with lost: the file holds whole bytes up to here
+  uint64_t arrived = 0;             // with lost: the file holds whole bytes up to here
   bool segmentClosed = false;       // the current segment's trailer reached the file
   bool closing = false;             // the trailer may still be tried after a loss
   bool hasIdx1 = true;
+  uint64_t furthest = 0;            // the furthest a flush got: the file holds bytes up to here
 
   // Flushes what is pending and tells whether all of it reached the file.
   // Only explicit flushes write the buffer (see append), so the position
   // afterwards is exactly where the data that arrived ends.
   bool commit() {
     if (pos == flushedTo) return !lost || closing;
-    KAVFileFlush(f, 0);
-    const uint32_t reached = KAVFileGetPos(f);
-    const bool whole = reached == pos && (lost || !KAVFileWriteError(f));
+    f.flush();
+    const uint64_t reached = f.position();
+    furthest = std::max(furthest, reached);
+    const bool whole = reached == pos && (lost || !f.writeError());
     if (!whole && !lost) {
       lost = true;
       arrived = std::min(reached, pos);
@@ -142,12 +151,12 @@ struct Writer {
     return whole;
   }
   // Writes over bytes already in the file (sizes, the header list).
-  bool patch(uint32_t at, const void *data, uint32_t size) {
+  bool patch(uint64_t at, const void *data, uint32_t size) {
     if (pos != flushedTo) commit();
-    KAVFileSetPos(f, at);
-    const bool put = KAVFilePut(f, data, size) == size;
-    KAVFileFlush(f, 0);
-    const bool whole = put && KAVFileGetPos(f) == at + size;
+    f.setPosition(at);
+    const bool put = f.put(data, size) == size;
+    f.flush();
+    const bool whole = put && f.position() == at + size;
     if (!whole) error = true;
     return whole;
   }
@@ -157,10 +166,10 @@ struct Writer {
     // own in the middle of a put (after a short write there the rest would
     // land at the wrong place and the position would tell nothing).
     if (uint64_t{pos - flushedTo} + size >= static_cast<uint64_t>(kWriteBufferBytes) && !commit()) return false;
-    if (KAVFileGetPos(f) != pos) KAVFileSetPos(f, pos);
-    const uint32_t put = KAVFilePut(f, data, size);
+    if (f.position() != pos) f.setPosition(pos);
+    const uint32_t put = f.put(data, size);
     pos += size;
-    if (put != size || (!lost && KAVFileWriteError(f))) return commit(), false;
+    if (put != size || (!lost && f.writeError())) return commit(), false;
     return true;
   }
   bool appendHeader(uint32_t id, uint32_t size) {
@@ -177,6 +186,7 @@ struct Writer {
   bool writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t size, bool key, uint32_t idx1Flags,
                   uint32_t samples);
   bool writeHeaders();
+  void dropLastChunk();
   void cutToArrived();
   bool finish();
 };
@@ -193,9 +203,9 @@ bool Writer::start() {
   if (started) return !error;
   started = true;
   const uint64_t perSegment = std::max<uint32_t>(options.riffLimitBytes, 4096);
-  superCapacity = static_cast<uint32_t>(std::clamp<uint64_t>(kFileLimit / perSegment + 2, 4, 256));
+  superCapacity = static_cast<uint32_t>(std::clamp<uint64_t>(kSuperReachBytes / perSegment + 2, 4, kMaxSuperEntries));
   headerRoom = 12 + 8 + kAvihBytes + kMaxWriterStreams * listRoomPerStream(superCapacity) + 12 + 8 + kDmlhBytes + 8;
-  pos = 12;
+  pos = origin + 12;
   // Room for the header list, marked as junk until the close fills it.
   std::vector<uint8_t> junk(headerRoom, 0);
   set32(junk, 0, kJunk);
@@ -231,7 +241,7 @@ bool Writer::writeStandardIndexes() {
     put64(ix, riffStart);
     put32(ix, 0);
     for (const ChunkRef &c : s->segmentChunks) {
-      put32(ix, c.offset - riffStart);
+      put32(ix, static_cast<uint32_t>(c.offset - riffStart));  // a segment stays below 4 GiB
       put32(ix, c.size | (c.key ? 0u : 0x80000000u));
     }
     s->super.push_back({pos, static_cast<uint32_t>(ix.size()), s->length - s->segmentStartLength});
@@ -245,12 +255,12 @@ bool Writer::writeStandardIndexes() {
 // the last chunk, the first RIFF goes without idx1 (readers scan it) and a
 // later segment's chunks go unlisted (its frames are not counted).
 bool Writer::closeSegment(bool last) {
-  const uint32_t chunksEnd = pos;
+  uint64_t chunksEnd = pos;
   std::vector<size_t> superBefore;
   for (const auto &s : streams) superBefore.push_back(s->super.size());
   bool whole = commit();
   if (whole && (segments > 1 || !last)) whole = writeStandardIndexes();
-  uint32_t moviSize = pos - moviList - 8;
+  uint32_t moviSize = static_cast<uint32_t>(pos - moviList - 8);
   if (whole && segments == 1) {
     std::vector<uint8_t> raw;
     raw.reserve(8 + idx1.size() * 16);
@@ -265,17 +275,29 @@ bool Writer::closeSegment(bool last) {
     whole = append(raw.data(), static_cast<uint32_t>(raw.size()));
   }
   if (whole) whole = commit();
+  // A later segment's chunks are found only through its standard indexes.
+  // When the file has no room left for them, the last chunks give up theirs,
+  // so that every frame the file still holds is listed.
+  for (int attempt = 0; !whole && last && segments > 1 && lost && attempt < 4 && !segmentLog.empty(); ++attempt) {
+    for (size_t i = 0; i < streams.size(); ++i) streams[i]->super.resize(superBefore[i]);
+    do {
+      dropLastChunk();
+    } while (!segmentLog.empty() && uint64_t{segmentLog.back().end} + trailerBytes(0) > furthest);
+    pos = flushedTo = chunksEnd = segmentLog.empty() ? moviList + 12 : segmentLog.back().end;
+    whole = writeStandardIndexes() && commit();
+    moviSize = static_cast<uint32_t>(pos - moviList - 8);
+  }
   if (!whole) {
     for (size_t i = 0; i < streams.size(); ++i) streams[i]->super.resize(superBefore[i]);
     pos = flushedTo = chunksEnd;
-    moviSize = pos - moviList - 8;
+    moviSize = static_cast<uint32_t>(pos - moviList - 8);
   }
   if (segments == 1) hasIdx1 = whole;
   if (whole && segments == 1) {
     idx1.clear();
     idx1.shrink_to_fit();
   }
-  const uint32_t riffSize = pos - riffStart - 8;
+  const uint32_t riffSize = static_cast<uint32_t>(pos - riffStart - 8);
   const bool sized = patch(moviList + 4, &moviSize, 4) && patch(riffStart + 4, &riffSize, 4);
   segmentClosed = whole;
   return whole && sized;
@@ -312,11 +334,10 @@ bool Writer::writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t s
     if (!closeSegment(false)) return false;
     if (!openSegment()) return false;
   }
-  if (pos + total + trailerBytes(1) + 1024 > kFileLimit) return error = true, false;
   const bool timed = !(idx1Flags & kNoTime);
-  if (segments == 1) idx1.push_back({id, idx1Flags, pos - moviList - 8, size});
+  if (segments == 1) idx1.push_back({id, idx1Flags, static_cast<uint32_t>(pos - moviList - 8), size});
   if (timed) s.segmentChunks.push_back({pos + 8, size, key});
-  segmentLog.push_back({static_cast<uint32_t>(pos + total), s.number, samples, timed});
+  segmentLog.push_back({pos + total, s.number, samples, timed});
   s.length += samples;
   ++chunksInSegment;
   if (timed) s.maxChunk = std::max(s.maxChunk, size);
@@ -334,16 +355,18 @@ bool Writer::writeChunk(FileStream &s, uint32_t id, const void *data, uint32_t s
 
 // After a short write: forgets the chunks of the current segment that did
 // not reach the file whole. Earlier segments were checked as they closed.
+void Writer::dropLastChunk() {
+  const Written &c = segmentLog.back();
+  FileStream &s = *streams[c.stream];
+  if (segments == 1) idx1.pop_back();
+  if (c.timed) s.segmentChunks.pop_back();
+  s.length -= c.samples;
+  segmentLog.pop_back();
+  --chunksInSegment;
+}
+
 void Writer::cutToArrived() {
-  while (!segmentLog.empty() && segmentLog.back().end > arrived) {
-    const Written &c = segmentLog.back();
-    FileStream &s = *streams[c.stream];
-    if (segments == 1) idx1.pop_back();
-    if (c.timed) s.segmentChunks.pop_back();
-    s.length -= c.samples;
-    segmentLog.pop_back();
-    --chunksInSegment;
-  }
+  while (!segmentLog.empty() && segmentLog.back().end > arrived) dropLastChunk();
   pos = flushedTo = segmentLog.empty() ? moviList + 12 : segmentLog.back().end;
 }
 
@@ -473,7 +496,7 @@ bool Writer::writeHeaders() {
   put32(h, kJunk);
   put32(h, static_cast<uint32_t>(headerRoom - h.size() - 4));
   h.resize(headerRoom, 0);
-  return patch(12, h.data(), static_cast<uint32_t>(h.size()));
+  return patch(origin + 12, h.data(), static_cast<uint32_t>(h.size()));
 }
 
 Writer *fileCreate(const char *name, const WriterOptions *options) {
@@ -481,8 +504,9 @@ Writer *fileCreate(const char *name, const WriterOptions *options) {
   try {
     auto w = std::make_unique<Writer>();
     if (options) w->options = *options;
-    w->f = KAVFileCreate(kWriteBufferBytes, name);
-    if (!w->f) return nullptr;
+    if (!w->f.create(name, kWriteBufferBytes)) return nullptr;
+    w->origin = w->riffStart = w->pos = w->flushedTo = w->options.originBytes;
+    w->f.setPosition(w->origin);
     const uint8_t head[12] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '};
     w->append(head, 12);
     return w.release();
@@ -691,16 +715,18 @@ bool streamWrite(WriteStream *h, int32_t start, int32_t samples, const void *dat
 
 void streamRelease(WriteStream *) {}
 
-bool fileRelease(Writer *w) {
+bool fileRelease(Writer *w, uint64_t *sizeBytes) {
+  if (sizeBytes) *sizeBytes = 0;
   if (!w) return false;
   bool ok = false;
   try {
     ok = w->finish();
-    KAVFileFlush(w->f, 0);
-    ok = ok && !KAVFileWriteError(w->f);
+    w->f.flush();
+    ok = ok && !w->f.writeError();
   } catch (...) {
   }
-  KAVFileClose(w->f);
+  if (sizeBytes) *sizeBytes = w->f.sizeOnDisk();
+  w->f.close();
   delete w;
   return ok;
 }

@@ -37,6 +37,21 @@ KavOsFile openExisting(const char *name, bool writable) {
   return fd;
 }
 
+KavOsFile openExistingAnySize(const char *name) {
+  int fd;
+  do {
+    fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return KAV_INVALID_OS_FILE;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return KAV_INVALID_OS_FILE;
+  }
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
 KavOsFile createAlways(const char *name, Share share) {
   int fd;
   do {

@@ -91,6 +91,12 @@ int loadFromFile(Format format, const char *name, StillImage *image) {
 
 int saveToFile(Format format, const char *name, const StillImage *image, int32_t option) {
   if (!image || !name) return kStillBadImage;
+  // The picture's size, as the encoders take it, against the format's fields.
+  const int32_t most = stillMaxSaveSide(format);
+  const bool picture = image->pictureWidth > 0 && image->pictureWidth <= image->width &&
+                       image->pictureHeight > 0 && image->pictureHeight <= image->height;
+  if ((picture ? image->pictureWidth : image->width) > most || (picture ? image->pictureHeight : image->height) > most)
+    return kStillTooLarge;
   ByteSink out;
   try {
     const int r = stillCodec(format).encode(*image, option, out);
@@ -98,7 +104,7 @@ int saveToFile(Format format, const char *name, const StillImage *image, int32_t
   } catch (const std::bad_alloc &) {
     return kStillNoMemory;
   }
-  if (out.size() > 0xFFFFFFF0u) return kStillWriteFailed;
+  if (out.size() > 0xFFFFFFF0u) return kStillTooLarge;  // past what the file layer and 32-bit offsets reach
   KAVFile *f = KAVFileCreate(0, name);
   if (!f) return kStillWriteFailed;
   const uint32_t n = static_cast<uint32_t>(out.size());
@@ -153,6 +159,16 @@ const FormatEntry *stillFormats() { return kFormats; }
 const FormatEntry &stillFormat(Format format) { return kFormats[static_cast<int>(format)]; }
 const CodecEntry &stillCodec(Format format) { return kCodecs[static_cast<int>(format)]; }
 
+int32_t stillMaxSaveSide(Format format) {
+  switch (format) {
+    case Format::Jpeg: return 65500;  // JPEG_MAX_DIMENSION
+    case Format::Pcx: return 65534;   // the line length is even and 16-bit
+    case Format::Tga:
+    case Format::Gif: return 65535;
+    default: return 0x7FFFFFFF;
+  }
+}
+
 int stillAllocate(StillImage *image, int32_t width, int32_t height, int32_t bitsPerPixel) {
   if (!image) return kStillBadImage;
   stillRelease(image);
@@ -161,13 +177,14 @@ int stillAllocate(StillImage *image, int32_t width, int32_t height, int32_t bits
     default: return kStillBadImage;
   }
   if (width <= 0 || height <= 0) return kStillBadImage;
-  if (width > kMaxBufferSide || height > kMaxBufferSide) return kStillTooLarge;
   const int64_t bits = static_cast<int64_t>(width) * bitsPerPixel;
   int64_t pitch = ((bits / 8) + 3) & ~int64_t{3};
   const int64_t spareWidthBytes = ((static_cast<int64_t>(width) - 1) * bitsPerPixel + 7) / 8;
   if (pitch < spareWidthBytes) pitch = ((bits + 31) / 32) * 4;
   if (pitch == 0) pitch = 4;
-  const int64_t size = pitch * height;  // at most 4097 * 4 * 4097 < 2^32
+  if (pitch > 0x7FFFFFFF) return kStillTooLarge;  // the pitch is a 32-bit signed field
+  const int64_t size = pitch * height;  // below 2^31 * 4 * 2^31: no overflow
+  if (static_cast<uint64_t>(size) > kMaxBufferBytes) return kStillTooLarge;
   auto *buffer = static_cast<uint8_t *>(kavmalloc(static_cast<uint32_t>(size)));
   if (!buffer) return kStillNoMemory;
   std::memset(buffer, 0, static_cast<size_t>(size));

@@ -14,11 +14,15 @@
 
 namespace kav::still {
 
-// Larger pictures are refused before anything is allocated for them.
+// Larger pictures are refused when read, before anything is allocated for
+// them. Saving is bounded only by each format's own fields
+// (stillMaxSaveSide) and by memory.
 inline constexpr int32_t kMaxSide = 4096;
-// Buffers may be one pixel wider (and taller) than the largest picture, for
-// callers that allocate a spare column.
+// Buffers the graphics input allocates may be one pixel wider (and taller)
+// than the largest picture it reads, for a spare column.
 inline constexpr int32_t kMaxBufferSide = kMaxSide + 1;
+// An image buffer holds at most this many bytes (its size is 32-bit).
+inline constexpr uint64_t kMaxBufferBytes = 0xFFFFFFFFu;
 
 enum StillError : int {
   kStillOk = 0,
@@ -26,7 +30,7 @@ enum StillError : int {
   kStillTruncated = 2,    // the file ends before the picture does
   kStillCorrupt = 3,      // a field contradicts the file or itself
   kStillUnsupported = 4,  // a valid variant this layer does not read or write
-  kStillTooLarge = 5,     // wider or taller than kMaxSide
+  kStillTooLarge = 5,     // wider or taller than kMaxSide (read), or than the format or a buffer holds
   kStillNoMemory = 6,
   kStillOpenFailed = 7,   // the file cannot be opened or read
   kStillWriteFailed = 8,  // the file cannot be created or written in full
@@ -86,9 +90,15 @@ struct FormatEntry {
 // The seven formats, indexed by Format.
 const FormatEntry *stillFormats();
 const FormatEntry &stillFormat(Format format);
+// The largest width or height the format's save writes: what its header
+// fields hold (JPEG 65500, PCX 65534 as its even line length is 16-bit,
+// TGA and GIF 65535; BMP, PNG and TIFF 2^31 - 1).
+int32_t stillMaxSaveSide(Format format);
 
 // A buffer of width x height pixels at the depth, bottom-up, zeroed, with a
-// zeroed palette; any buffer the descriptor held is freed first. The pitch is
+// zeroed palette; any buffer the descriptor held is freed first. Any size up
+// to kMaxBufferBytes (kStillTooLarge beyond, kStillNoMemory when memory
+// runs out). The pitch is
 // ((width * bits / 8) + 3) rounded down to a multiple of 4, the pitch the
 // graphics input computes. At 4 bits or more that always holds width - 1
 // pixels (the input allocates one spare column); at 1 and 2 bits it may not,

@@ -32,7 +32,6 @@ bool validDescriptor(const StillImage &image) {
     default: return false;
   }
   if (!image.buffer || image.width <= 0 || image.height <= 0 || image.pitchBytes <= 0) return false;
-  if (image.width > kMaxBufferSide || image.height > kMaxBufferSide) return false;
   const uint64_t need = static_cast<uint64_t>(image.pitchBytes) * static_cast<uint64_t>(image.height);
   return need <= image.sizeBytes;
 }
@@ -226,7 +225,7 @@ int RowSource::begin(const StillImage &image, bool indexed) {
   w_ = image.pictureWidth > 0 && image.pictureWidth <= image.width ? image.pictureWidth : image.width;
   h_ = image.pictureHeight > 0 && image.pictureHeight <= image.height ? image.pictureHeight : image.height;
   w_ = std::min(w_, rowCapacity(image));
-  if (w_ <= 0 || w_ > kMaxSide || h_ > kMaxSide) return kStillBadImage;
+  if (w_ <= 0 || h_ <= 0) return kStillBadImage;  // each encoder checks its format's limits
   indexed_ = indexed;
   try {
     scratch_.assign(static_cast<size_t>(w_) * 3 + 4, 0);

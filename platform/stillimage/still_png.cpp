@@ -197,6 +197,9 @@ void runWrite(PngContext *c, bool paletted) {
     c->result = kStillNoMemory;
     return;
   }
+  // libpng's default limit (a million pixels a side) guards readers; a
+  // picture we write may take any size the format holds.
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_infop pi = png_create_info_struct(png);
   if (!pi) {
     png_destroy_write_struct(&png, nullptr);

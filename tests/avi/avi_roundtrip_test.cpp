@@ -1,7 +1,10 @@
 // Files our writer makes, read back frame for frame and sample for sample.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "kavutil/avi.h"
+#include "kavutil/kavnames.h"
 #include "platform/avi/avi_init.h"
 #include "support/temp_dir.h"
 #include "tests/avi/avi_builder.h"
@@ -16,12 +19,14 @@ struct Movie {
   uint32_t soundBytesPerFrame;  // 0: no sound; otherwise blocks written after each frame
   uint32_t riffLimit = avi::kDefaultRiffLimitBytes;
   std::vector<uint32_t> paletteChangesAt = {};
+  uint64_t origin = 0;  // where the movie starts in its file
 };
 
 // Writes the movie; returns the sound written.
 std::vector<uint8_t> writeMovie(const std::string &name, const Movie &m) {
   avi::WriterOptions o;
   o.riffLimitBytes = m.riffLimit;
+  o.originBytes = m.origin;
   avi::Writer *w = avi::fileCreate(name.c_str(), &o);
   EXPECT_NE(w, nullptr);
   avi::WriteStream *v = avi::fileCreateStream(w, videoInfo(m.width, m.height, 30000, 1001));
@@ -58,7 +63,7 @@ std::vector<uint8_t> writeMovie(const std::string &name, const Movie &m) {
 }
 
 void expectFrames(const std::string &name, const Movie &m) {
-  avi::Stream *s = avi::streamOpenFromFile(name.c_str(), avi::kStreamVideo, 0);
+  avi::Stream *s = avi::streamOpenFromFileAt(name.c_str(), m.origin, avi::kStreamVideo, 0);
   ASSERT_NE(s, nullptr);
   avi::StreamInfo info;
   ASSERT_TRUE(avi::streamInfo(s, &info));
@@ -194,6 +199,26 @@ TEST(AviRoundTrip, EightBitPalettesSurviveOpenDml) {
   writeMovie(name, m);
   EXPECT_NE(find(kavtest::readFile(name), "AVIX"), std::string::npos);
   expectFrames(name, m);
+}
+
+// A movie that starts 5 GiB into a sparse file: every position the writer
+// keeps and every offset in the OpenDML indexes lies past 4 GiB, so a
+// position cut to 32 bits anywhere in the writer or the reader shows.
+TEST(AviRoundTrip, PositionsPast4GiBKeepAll64Bits) {
+  kavtest::TempDir dir;
+  const std::string name = dir.file("far.avi");
+  Movie m{40, 30, 8, 50, 2940};
+  m.riffLimit = 48 * 1024;
+  m.paletteChangesAt = {7, 31};
+  m.origin = (5ull << 30) + 4093;  // odd, and not on a page
+  const std::vector<uint8_t> written = writeMovie(name, m);
+  EXPECT_GT(std::filesystem::file_size(name), m.origin + 3 * m.riffLimit);  // several segments
+  EXPECT_EQ(kavfilesize(name.c_str()), 0xFFFFFFFFu);  // the 32-bit size says "at least this much"
+  expectFrames(name, m);
+  avi::Stream *a = avi::streamOpenFromFileAt(name.c_str(), m.origin, avi::kStreamAudio, 0);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(readAllSound(a, 1000), written);
+  avi::streamRelease(a);
 }
 
 TEST(AviRoundTrip, MotionJpegOutput) {

@@ -2,7 +2,11 @@
 // back with our AVI reader; the sound amounts; a full disk part of the way.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "kavutil/kavnames.h"
@@ -293,9 +297,50 @@ TEST(OGFileAvi, LargeFilesGoOnInOpenDmlSegments) {
   EXPECT_EQ(readSound(name, &info), given);
 }
 
+// The RIFFs of a file and the whole video chunks in their movi lists, each
+// list taken only as far as its own and its RIFF's size say.
+struct Held {
+  uint32_t riffs = 0, frames = 0;
+};
+Held heldFrames(const std::vector<uint8_t> &b) {
+  Held held;
+  for (size_t riff = 0; riff + 12 <= b.size() && findTag(b, "RIFF", riff) == riff;) {
+    const size_t riffEnd = std::min<size_t>(b.size(), riff + 8 + uint64_t{le32(b, riff + 4)});
+    ++held.riffs;
+    for (size_t p = riff + 12; p + 12 <= riffEnd; p += 8 + uint64_t{le32(b, p + 4)} + (le32(b, p + 4) & 1)) {
+      if (le32(b, p) != avi::fourcc('L', 'I', 'S', 'T') || le32(b, p + 8) != avi::fourcc('m', 'o', 'v', 'i')) continue;
+      const size_t moviEnd = std::min<size_t>(riffEnd, p + 8 + uint64_t{le32(b, p + 4)});
+      for (size_t c = p + 12; c + 8 <= moviEnd;) {
+        const uint32_t size = le32(b, c + 4);
+        if (c + 8 + uint64_t{size} > moviEnd) break;
+        if (le32(b, c) == avi::fourcc('0', '0', 'd', 'b')) ++held.frames;
+        c += 8 + uint64_t{size} + (size & 1);
+      }
+    }
+    riff = riffEnd + (riffEnd & 1);
+  }
+  return held;
+}
+
+// Frames listed by the video stream's OpenDML indexes: the super index in
+// its stream header and the standard indexes it points to.
+uint32_t superIndexedFrames(const std::vector<uint8_t> &b) {
+  const size_t indx = findTag(b, "indx");
+  if (indx == std::string::npos) return 0;
+  uint32_t frames = 0;
+  const uint32_t inUse = le32(b, indx + 8 + 4);
+  for (uint32_t i = 0; i < inUse; ++i) {
+    const size_t e = indx + 8 + 24 + 16 * size_t{i};
+    const uint64_t at = le32(b, e) | uint64_t{le32(b, e + 4)} << 32;
+    if (at + 32 > b.size() || std::memcmp(&b[at], "ix00", 4) != 0) return 0;
+    frames += le32(b, at + 8 + 4);
+  }
+  return frames;
+}
+
 // Writes 40 frames with sound while no file may pass `limit` bytes, then
 // checks that the file's headers describe exactly what it holds.
-void fillTheDisk(uint32_t limit, uint32_t mode, bool roomForIndex, uint32_t riffLimit = 0) {
+void fillTheDisk(uint32_t limit, uint32_t mode, bool roomForIndex, uint32_t riffLimit = 0, uint32_t riffs = 1) {
   kavtest::TempDir tmp;
   const std::string name = tmp.file("full.avi");
   const uint32_t w = 64, h = 48;
@@ -347,6 +392,12 @@ void fillTheDisk(uint32_t limit, uint32_t mode, bool roomForIndex, uint32_t riff
     const size_t dmlh = findTag(bytes, "dmlh");
     ASSERT_NE(dmlh, std::string::npos);
     EXPECT_EQ(le32(bytes, dmlh + 8), kept);
+    // Every frame the file holds is listed in the OpenDML indexes, which
+    // players use to find the frames of the later segments.
+    const Held held = heldFrames(bytes);
+    EXPECT_EQ(held.riffs, riffs);
+    EXPECT_EQ(held.frames, kept);
+    EXPECT_EQ(superIndexedFrames(bytes), kept);
   }
   // Headers rebuilt after the failure give the same handler and data rate as
   // a whole file: 25 frames and 22050 bytes of sound per second.
@@ -370,12 +421,64 @@ TEST(OGFileAvi, AFullDiskLeavesHeadersForWhatReachedTheFile) {
   fillTheDisk(90000, 1, true);
   // A limit (for this writer's layout) that leaves too few bytes after the
   // last whole chunk for idx1: the movi list then ends the file.
-  fillTheDisk(95124, 1, false);
+  fillTheDisk(111188, 1, false);
 }
 
 TEST(OGFileAvi, AFullDiskPastTheFirstSegmentKeepsTheSegmentsThatReachedIt) {
-  fillTheDisk(120000, 1, true, 32 * 1024);  // the first RIFF's idx1 stays
-  fillTheDisk(100000, 0, true, 40 * 1024);
+  fillTheDisk(120000, 1, true, 32 * 1024, 4);  // the first RIFF's idx1 stays
+  fillTheDisk(100000, 0, true, 40 * 1024, 3);  // cut in the third segment
+  fillTheDisk(101000, 0, true, 40 * 1024, 3);
+}
+
+// A real movie past 4 GiB: uncompressed 640 x 480 at 30 frames per second
+// with CD sound, written through the public calls and read back frame for
+// frame and sample for sample. It takes minutes and 4.4 GB of disk, so it
+// runs only when asked: KAV_BIG_AVI names the file to write (kept, to be
+// played by other programs).
+TEST(OGFileAvi, AMoviePast4GiBWritesAndReadsBack) {
+  const char *name = std::getenv("KAV_BIG_AVI");
+  if (!name || !*name) GTEST_SKIP() << "set KAV_BIG_AVI to a file name to write a movie past 4 GiB";
+  const uint32_t w = 640, h = 480, frames = 4700;  // 156.7 seconds, about 4.36 GB
+  auto frame = [&](uint32_t n) {
+    std::vector<uint32_t> f(size_t{w} * h);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) f[size_t{y} * w + x] = ((x + n) & 0xFF) << 16 | ((y * 3 + n) & 0xFF) << 8 | (n & 0xFF);
+    return f;
+  };
+  using Clock = std::chrono::steady_clock;
+  const auto t0 = Clock::now();
+  OGFile *o = OGFileCreate(0, name, frames, 30, 1, w, h, w, nullptr, OGFILE_OVERWRITE, 0);
+  ASSERT_NE(o, nullptr);
+  std::vector<uint8_t> given;
+  for (uint32_t n = 0; n < frames; ++n) {
+    const uint32_t amount = OGFilePutSoundAmount(o, 44100, 16, 2);
+    std::vector<uint8_t> chunk(amount);
+    for (uint32_t i = 0; i < amount; ++i) chunk[i] = soundByte(static_cast<uint32_t>(given.size()) + i);
+    OGFilePutSound(o, chunk.data(), amount);
+    given.insert(given.end(), chunk.begin(), chunk.end());
+    OGFilePut(o, frame(n).data(), nullptr);
+  }
+  EXPECT_EQ(o->errorFlag, 0u);
+  EXPECT_EQ(OGFileClose(o), 0xFFFFFFFFu);  // the 32-bit size says "at least this much"
+  const auto t1 = Clock::now();
+  const uint64_t bytes = std::filesystem::file_size(name);
+  EXPECT_GT(bytes, 0x100000000ull);
+
+  Movie m(name);
+  ASSERT_NE(m.getter, nullptr);
+  ASSERT_EQ(m.info().dwLength, frames);
+  for (uint32_t n = 0; n < frames; ++n) {
+    const auto f = frame(n);
+    ASSERT_EQ(m.compare(static_cast<int32_t>(n), fromTrueColour(f, w, h, w), w, h), 0) << "frame " << n;
+  }
+  avi::StreamInfo info{};
+  EXPECT_TRUE(readSound(name, &info) == given);
+  const auto t2 = Clock::now();
+  const double writeSeconds = std::chrono::duration<double>(t1 - t0).count();
+  const double readSeconds = std::chrono::duration<double>(t2 - t1).count();
+  std::printf("%llu bytes, %u frames: written in %.1f s (%.0f MB/s), read back and compared in %.1f s (%.0f MB/s)\n",
+              static_cast<unsigned long long>(bytes), frames, writeSeconds, bytes / writeSeconds / 1e6, readSeconds,
+              bytes / readSeconds / 1e6);
 }
 
 }  // namespace

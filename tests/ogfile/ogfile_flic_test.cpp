@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "flic/flic_format.h"
 #include "kavutil/flic.h"
 #include "kavutil/kavnames.h"
 #include "kavutil/ogfile.h"
@@ -111,6 +112,63 @@ TEST(OGFileFlic, AFullDiskLeavesAHeaderForTheFramesThatReachedIt) {
   const uint32_t declared = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t{bytes[3]} << 24;
   EXPECT_LE(declared, bytes.size());
   EXPECT_LE(bytes.size(), 100000u);
+}
+
+// A Flic that the format cannot take further: past 65535 frames (the
+// header's 16-bit count) or past the size our own file layer reads back
+// (lowered here for the test). The output stops with its own message and no
+// write error, and the file reads back whole with every frame it took.
+TEST(OGFileFlic, AFullFlicStopsWithAWholeFile) {
+  struct Case {
+    const char *name;
+    uint32_t frames, width, sizeLimit;
+    const char *message;
+    uint32_t kept;  // 0: some, fewer than asked
+  };
+  const Case cases[] = {
+      {"frames", 65536, 2, 0, "The output flic is full: a flic holds at most 65535 frames.", 65535},
+      {"bytes", 40, 64, 3000, "The output flic is full: a flic file must stay below 4 GB.", 0},
+  };
+  kavtest::TempDir tmp;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = tmp.file(std::string(c.name) + ".flc");
+    messages().clear();
+    kav::flic::setWriterFileLimitForTests(c.sizeLimit);
+    OGFile *o = OGFileCreate(0, name.c_str(), c.frames, 30, 1, c.width, 2, c.width, recordCallback,
+                             OGFILE_OVERWRITE, 1);
+    ASSERT_NE(o, nullptr);
+    const auto pal = ogtest::palette(3);
+    std::vector<std::vector<uint8_t>> frames;
+    uint32_t taken = 0;
+    for (uint32_t n = 0; n < c.frames && !o->errorFlag; ++n, ++taken) {
+      frames.push_back(noisyFrame(c.width, 2, n));
+      OGFilePut(o, frames.back().data(), pal.data());
+    }
+    for (int extra = 0; extra < 2; ++extra) OGFilePut(o, frames.back().data(), pal.data());  // said once only
+    EXPECT_EQ(o->errorFlag, 1u);
+    EXPECT_EQ(o->flic->writeError, 0u);
+    const uint32_t size = OGFileClose(o);
+    kav::flic::setWriterFileLimitForTests(0);
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0].text, c.message);
+    EXPECT_EQ(messages()[0].code, 2);
+    if (c.sizeLimit) {
+      EXPECT_LE(size, c.sizeLimit);
+    }
+
+    frames.pop_back();  // the frame that did not fit
+    if (c.kept) {
+      EXPECT_EQ(frames.size(), c.kept);
+    }
+    EXPECT_EQ(taken - 1, frames.size());
+    EXPECT_GT(frames.size(), 2u);
+    expectFrames(name, c.width, 2, frames, c.width, {});
+    const auto bytes = kavtest::readFile(name);
+    ASSERT_GE(bytes.size(), 128u);
+    EXPECT_EQ(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t{bytes[3]} << 24, bytes.size());
+    EXPECT_EQ(bytes[6] | bytes[7] << 8, frames.size());
+  }
 }
 
 }  // namespace

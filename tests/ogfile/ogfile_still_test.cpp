@@ -204,4 +204,54 @@ TEST(OGFileStill, AFailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
   EXPECT_EQ(messages()[0].text, "Error writing the output file.");
 }
 
+// The 4096-pixel limit belongs to the still-image input. Output takes any
+// size the format's fields hold (the largest for the 16-bit formats), and
+// a refusal says why: the format's limit, or an image too large for memory.
+TEST(OGFileStill, PicturesPast4096PixelsAreWrittenUpToTheFormatsLimit) {
+  struct Case {
+    const char *extension;
+    Format format;
+    uint32_t width;  // written: past 4096, the format's largest where it is 16-bit
+    uint32_t most;
+  };
+  const Case cases[] = {
+      {".bmp", Format::Bmp, 5000, 0x7FFFFFFF},  {".png", Format::Png, 5000, 0x7FFFFFFF},
+      {".tif", Format::Tiff, 5000, 0x7FFFFFFF}, {".jpg", Format::Jpeg, 65500, 65500},
+      {".pcx", Format::Pcx, 65534, 65534},      {".tga", Format::Tga, 65535, 65535},
+      {".gif", Format::Gif, 65535, 65535},
+  };
+  kavtest::TempDir tmp;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.extension);
+    const std::string name = tmp.file(std::string("wide") + c.extension);
+    messages().clear();
+    for (const auto &[w, h] : {std::pair{c.most + 1, 1u}, std::pair{1u, c.most + 1}}) {
+      EXPECT_EQ(OGFileCreate(0, name.c_str(), 1, 15, 1, w, h, w, recordCallback, OGFILE_OVERWRITE, 1), nullptr);
+    }
+    ASSERT_EQ(messages().size(), 2u);
+    EXPECT_EQ(messages()[0].text, "The picture is too large for a " + std::string(kav::still::stillFormat(c.format).name) +
+                                      " file: at most " + std::to_string(c.most) + " pixels a side.");
+    EXPECT_EQ(messages()[0].code, 2);
+
+    OGFile *o = OGFileCreate(0, name.c_str(), 1, 15, 1, c.width, 3, c.width, recordCallback, OGFILE_OVERWRITE, 1);
+    ASSERT_NE(o, nullptr);
+    const auto f = ogtest::pagedFrame(c.width, 3, c.width, 1);
+    OGFilePut(o, f.data(), ogtest::palette(2).data());
+    EXPECT_EQ(o->errorFlag, 0u);
+    OGFileClose(o);
+    EXPECT_EQ(messages().size(), 2u);
+    kav::still::StillInfo info{};
+    ASSERT_EQ(kav::still::stillFormat(c.format).info(name.c_str(), &info), 0);
+    EXPECT_EQ(info.width, static_cast<int32_t>(c.width));
+    EXPECT_EQ(info.height, 3);
+  }
+  // Within the format's limit but beyond what an image buffer holds.
+  messages().clear();
+  EXPECT_EQ(OGFileCreate(0, tmp.file("huge.png").c_str(), 1, 15, 1, 70000, 70000, 70000, recordCallback,
+                         OGFILE_OVERWRITE, 1),
+            nullptr);
+  ASSERT_EQ(messages().size(), 1u);
+  EXPECT_EQ(messages()[0].text, "The picture is too large: an image in memory holds at most 4 GB.");
+}
+
 }  // namespace

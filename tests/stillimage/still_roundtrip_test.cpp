@@ -183,7 +183,8 @@ TEST(StillAllocate, PitchFollowsTheGraphicsInputAndRejectsBadSizes) {
   Image c(34, 2, 1);  // the truncated pitch would not hold 33 pixels
   EXPECT_EQ(c->pitchBytes, 8);
   StillImage d{};
-  EXPECT_EQ(stillAllocate(&d, 4098, 10, 8), kStillTooLarge);
+  EXPECT_EQ(stillAllocate(&d, 70000, 70000, 8), kStillTooLarge);  // over the 4 GiB a buffer holds
+  EXPECT_EQ(stillAllocate(&d, 0x7FFFFFFF, 1, 24), kStillTooLarge);
   EXPECT_EQ(stillAllocate(&d, 10, 10, 12), kStillBadImage);
   EXPECT_EQ(stillAllocate(&d, 0, 10, 8), kStillBadImage);
   EXPECT_EQ(stillAllocate(&d, 4097, 4097, 32), kStillOk);

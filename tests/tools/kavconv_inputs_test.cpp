@@ -5,7 +5,7 @@
 // compared with what our graphics input makes of the source: exactly for the
 // true-colour targets, against the input's own 8-bit reduction for the Flic
 // (the tool asks for that same reduction). AVI results carry the source's
-// sound.
+// sound. Last, a raw frame file with more frames than a Flic holds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -216,6 +216,39 @@ TEST_F(KavconvInputs, StillAndNumberedSequence) {
   ASSERT_EQ(many.frames.size(), kFrames);
   for (uint32_t f = 0; f < kFrames; ++f) EXPECT_EQ(many.frames[f], truePicture(f)) << f;
   convertToEveryTarget({"tga", seq, kFrames, false});
+}
+
+// A Flic counts its frames in 16 bits: the tool says so before it starts,
+// the output stops at 65535 frames with the reason, and the file holds
+// them all with a correct header.
+TEST_F(KavconvInputs, MoreFramesThanAFlicHolds) {
+  constexpr uint32_t kMany = 65537;
+  Bytes raw = {'R', 'A', 'W', 'B'};
+  for (uint32_t v : {kMany, 2u, 2u, 6667u})
+    for (int k = 0; k < 4; ++k) raw.push_back(static_cast<uint8_t>(v >> (8 * k)));
+  raw.insert(raw.end(), 4, 0);  // a palette: tag 0, then grey levels
+  for (int i = 0; i < 768; ++i) raw.push_back(static_cast<uint8_t>(i / 3));
+  for (uint32_t n = 0; n < kMany; ++n) {
+    raw.insert(raw.end(), {1, 0, 0, 0});
+    raw.insert(raw.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), 7, 200});
+  }
+  const std::string input = dir.file("many.raw"), output = dir.file("many.flc");
+  kavtest::writeFile(input, raw);
+  const ToolRun r = kavconv({input, output});
+  EXPECT_NE(r.output.find("warning: a Flic holds at most 65535 frames; " + output + " will stop after frame 65535 of " +
+                          std::to_string(kMany)),
+            std::string::npos)
+      << r.output.substr(0, 400);
+  EXPECT_NE(r.output.find("The output flic is full: a flic holds at most 65535 frames."), std::string::npos);
+  EXPECT_NE(r.status, 0);  // not every frame asked for was written
+  KAVFlic *f = KAVFlicOpen(output.c_str());
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->frameCount, 65535u);
+  std::vector<uint8_t> buffer(size_t{f->pitch} * f->paddedHeight);
+  uint32_t read = 0;
+  while (read < f->frameCount && KAVFlicGetNext(f, buffer.data())) ++read;
+  EXPECT_EQ(read, 65535u);
+  KAVFlicClose(f);
 }
 
 }  // namespace
