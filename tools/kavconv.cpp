@@ -247,6 +247,14 @@ bool readSwitches(const std::string &line, Switches &sw, std::string &leftOver) 
   return leftOver.empty();
 }
 
+// A name for the status window's second line, which holds 95 characters
+// for both names: a long one loses the middle of its folders, not its end.
+std::string shortName(const std::string &name) {
+  constexpr size_t kMost = 45;
+  if (name.size() <= kMost) return name;
+  return name.substr(0, 12) + "..." + name.substr(name.size() - (kMost - 15));
+}
+
 // Flic, GIF and PCX hold 8-bit pictures only (a name without extension
 // becomes a Flic).
 bool isEightBitOnlyTarget(const std::string &ext) {
@@ -542,7 +550,8 @@ int main(int argc, char **argv) {
     // The window is opened even when it shows nothing (--quiet, --verbose):
     // it is what makes Ctrl-C the Cancel button.
     StatusInit(nullptr, KAV_NO_WINDOW, 1);
-    const std::string second = args.files[0] + " -> " + args.files[1];
+    std::string second = args.files[0] + " -> " + args.files[1];
+    if (second.size() > 95) second = shortName(args.files[0]) + " -> " + shortName(args.files[1]);
     if (!StatusOpen("kavconv", second.c_str(), onCancel)) {
       std::fprintf(stderr, "kavconv: cannot open the status window\n");
       return kExitFailed;

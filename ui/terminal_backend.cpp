@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <poll.h>
 #include <set>
@@ -147,46 +148,45 @@ size_t usableWidth() {
   return ws.ws_col - 1u;
 }
 
-// Frames per second and the time left, measured from the first text of a
-// kind: a new kind of work (another text, another total) starts afresh.
+// Frames per second and the time left, measured from the first text of
+// each kind: texts of several kinds take turns (a frame is read, then
+// written), so each kind keeps its own start; another total, or a count
+// that went back, starts that kind afresh.
 class PaceMeter {
  public:
   Pace update(const std::optional<Progress> &p, const std::string &key, Clock::time_point now) {
-    if (!p) {
-      valid_ = false;
+    if (!p) return {};
+    Start &s = starts_[key];
+    if (!s.valid || p->total != s.total || p->done < s.done || p->perMille < s.perMille) {
+      s = Start{true, p->total, p->done, p->perMille, now};
+      if (starts_.size() > 16) starts_ = {{key, s}};  // kinds come and go; a few are enough
       return {};
     }
-    if (!valid_ || key != key_ || p->total != total_ || p->done < done0_ || p->perMille < perMille0_) {
-      valid_ = true;
-      key_ = key;
-      total_ = p->total;
-      done0_ = p->done;
-      perMille0_ = p->perMille;
-      start_ = now;
-      return {};
-    }
-    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double seconds = std::chrono::duration<double>(now - s.at).count();
     Pace pace;
     if (seconds < 1.0) return pace;
-    if (p->total && p->done > done0_) {
-      const double fps = static_cast<double>(p->done - done0_) / seconds;
+    if (p->total && p->done > s.done) {
+      const double fps = static_cast<double>(p->done - s.done) / seconds;
       pace.framesPerSecond = fps;
       pace.secondsLeft = static_cast<uint64_t>(static_cast<double>(p->total - p->done) / fps + 0.5);
-    } else if (!p->total && p->perMille > perMille0_) {
-      pace.secondsLeft =
-          static_cast<uint64_t>((1000 - p->perMille) * seconds / (p->perMille - perMille0_) + 0.5);
+    } else if (!p->total && p->perMille > s.perMille) {
+      pace.secondsLeft = static_cast<uint64_t>((1000 - p->perMille) * seconds / (p->perMille - s.perMille) + 0.5);
     }
     return pace;
   }
   // Time spent waiting for an answer is no time the work took.
-  void pause(Clock::duration d) { start_ += d; }
+  void pause(Clock::duration d) {
+    for (auto &k : starts_) k.second.at += d;
+  }
 
  private:
-  bool valid_ = false;
-  std::string key_;
-  uint64_t total_ = 0, done0_ = 0;
-  int perMille0_ = 0;
-  Clock::time_point start_;
+  struct Start {
+    bool valid = false;
+    uint64_t total = 0, done = 0;
+    int perMille = 0;
+    Clock::time_point at;
+  };
+  std::map<std::string, Start> starts_;
 };
 
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
@@ -266,7 +266,7 @@ class TerminalBackend final : public Backend {
       const std::string word = box.buttons == Buttons::Ok ? "" : answerWord(result);
       writeAll(tty, word + "\n");
       const std::string record = prompt + word;
-      if (blockMode_) {
+      if (blockMode_ && !blockLines_.empty()) {
         // The question and its answer take the block's place, and the
         // block is drawn again under them: no old block is left above.
         const size_t width = usableWidth() + 1;
