@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <kavutil/kavutil.h>
@@ -389,7 +390,7 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
   g_run.errorReported = false;
   // An existing output is asked about (without --overwrite): that wait is
   // no time the work took.
-  const bool mayAsk = !opt.overwrite && kavfilesize(output.c_str()) != 0xFFFFFFFFu;
+  const bool mayAsk = !opt.overwrite && access(output.c_str(), F_OK) == 0;
   const uint32_t createStarted = KAVTimerRead();
   h.out = OGFileCreateCompressed(KAV_NO_WINDOW, output.c_str(), g->outputFrameCount, g->outputRateNumerator,
                                  g->outputRateDenominator, g->canvasWidth, g->canvasHeight, g->canvasPitch, onStatus,
