@@ -33,6 +33,26 @@ std::string waveDetail(const unsigned char *b, size_t n) {
   return "";
 }
 
+// A TIFF's first picture, when its directory lies in the first 4 KiB: the
+// graphics input refuses LZW compression.
+std::string tiffDetail(const unsigned char *b, size_t n) {
+  const bool little = b[0] == 'I';
+  auto u16 = [&](size_t at) -> uint32_t { return little ? le16(b + at) : (b[at] << 8 | b[at + 1]); };
+  auto u32 = [&](size_t at) -> uint32_t {
+    return little ? le32(b + at) : (u16(at) << 16 | u16(at + 2));
+  };
+  if (n < 8) return "";
+  const uint32_t ifd = u32(4);
+  if (ifd > n || n - ifd < 2) return "";
+  const uint32_t entries = u16(ifd);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const size_t at = ifd + 2 + size_t{12} * i;
+    if (at + 12 > n) return "";
+    if (u16(at) == 259 && u16(at + 2) == 3 && u16(at + 8) == 5) return "TIFF with LZW compression is not supported";
+  }
+  return "";
+}
+
 // What the first bytes say the file is; empty when they say nothing known.
 std::string looksLike(const unsigned char *b, size_t n) {
   auto starts = [&](const char *magic, size_t len, size_t at = 0) {
@@ -43,7 +63,10 @@ std::string looksLike(const unsigned char *b, size_t n) {
     return detail.empty() ? "it looks like a WAVE file" : detail;
   }
   if (starts("RIFF", 4) && starts("AVI ", 4, 8)) return "it looks like an AVI movie";
-  if (starts("II*\0", 4) || starts("MM\0*", 4)) return "it looks like a TIFF picture";
+  if (starts("II*\0", 4) || starts("MM\0*", 4)) {
+    const std::string detail = tiffDetail(b, n);
+    return detail.empty() ? "it looks like a TIFF picture" : detail;
+  }
   if (starts("\x89PNG", 4)) return "it looks like a PNG picture";
   if (starts("\xFF\xD8\xFF", 3)) return "it looks like a JPEG picture";
   if (starts("GIF8", 4)) return "it looks like a GIF picture";

@@ -36,6 +36,17 @@ TEST(KavconvMessages, EveryRefusalSaysWhyOnceAndWritesNothing) {
   kavtest::writeFile(dir.file("deep.wav"),
                      kavtest::wave::simple(11025, 24, 1, std::vector<uint8_t>(3 * 1000, 0x40)));
   kavtest::writeFile(dir.file("noise.avi"), std::vector<uint8_t>(64, 0x5A));
+  // A 1 x 1 grey TIFF whose one strip is LZW-coded (the code for "clear,
+  // 0, end").
+  kavtest::writeFile(dir.file("lzw.tif"),
+                     std::vector<uint8_t>{'I', 'I', 42, 0, 8, 0, 0, 0, 6, 0,      //
+                                          0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0,     // width 1
+                                          1, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0,     // height 1
+                                          3, 1, 3, 0, 1, 0, 0, 0, 5, 0, 0, 0,     // compression 5, LZW
+                                          6, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0,     // black is zero
+                                          17, 1, 4, 0, 1, 0, 0, 0, 86, 0, 0, 0,   // the strip at 86
+                                          23, 1, 4, 0, 1, 0, 0, 0, 4, 0, 0, 0,    // 4 bytes long
+                                          0, 0, 0, 0, 0x80, 0x00, 0x20, 0x20});
   const struct {
     std::vector<std::string> args;
     int status;
@@ -45,6 +56,7 @@ TEST(KavconvMessages, EveryRefusalSaysWhyOnceAndWritesNothing) {
       {{dir.path(), out}, 1, "cannot open " + dir.path() + ": Is a directory"},
       {{dir.file("noise.avi"), out}, 1, "cannot open " + dir.file("noise.avi") + ": no reader recognised it"},
       {{dir.file("deep.wav"), out}, 1, "WAVE with 24-bit samples is not supported"},
+      {{dir.file("lzw.tif"), out}, 1, "cannot open " + dir.file("lzw.tif") + ": TIFF with LZW compression is not supported"},
       {{in, dir.file("no/such/folder/out.flc")}, 1, "the folder " + dir.file("no/such/folder") + " does not exist"},
       // Switch values: status 2, the switch quoted as typed.
       {{"-S100", in, out}, 2, "-S100: " + in + " has only 6 frames"},
