@@ -74,10 +74,10 @@ const char kUsage[] =
     "  --help             this text\n"
     "  --version          the version\n"
     "\n"
-    "Exit status: 0 done, 1 failed, 2 wrong command line, 3 cancelled (the\n"
-    "frames written so far are kept in a properly closed output; an output\n"
-    "without frames is removed). SIGTERM, SIGHUP, and SIGINT without a\n"
-    "terminal, cancel without asking.\n";
+    "Exit status: 0 done, 1 failed, 2 wrong command line or switch value,\n"
+    "3 cancelled (the frames written so far are kept in a properly closed\n"
+    "output; an output without frames is removed). SIGTERM, SIGHUP, and\n"
+    "SIGINT without a terminal, cancel without asking.\n";
 
 enum class Verbosity { Quiet, Normal, Verbose };
 
