@@ -60,6 +60,7 @@ SplitArgs splitArgs(int argc, const char *const *argv, const std::vector<std::st
     }
     if (!out.switches.empty()) out.switches += ' ';
     out.switches += asSwitch(body);
+    out.switchWords.push_back(a);
   }
   return out;
 }

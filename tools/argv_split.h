@@ -10,6 +10,7 @@ namespace kavtool {
 
 struct SplitArgs {
   std::string switches;            // "/S5 /F30;1.001 ...", for the library's parsers
+  std::vector<std::string> switchWords;  // the same switches as typed ("-S5"), for messages
   std::vector<std::string> files;  // in order
   std::vector<std::string> longOptions;  // "--help", "--json", ... (taken first)
   std::vector<std::string> unknownOptions;  // "--name" the tool does not know

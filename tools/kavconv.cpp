@@ -2,19 +2,23 @@
 // (with the source's sound) or a numbered series of still images. The work
 // is the library's usual order: parse the switches, open the input, check the
 // names, create the output, fetch and write every frame (with sound for AVI),
-// close both. Progress, messages and questions go through the status window,
-// whose Cancel button is Ctrl-C on a terminal.
+// close both. Progress and questions go through the status window, whose
+// Cancel button is Ctrl-C on a terminal; the tool's own messages, and the
+// library's errors folded into them, are printed once the window is gone,
+// so each is printed once and none lands inside the window's block.
 #include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <kavutil/kavutil.h>
 
 #include "tools/argv_split.h"
+#include "tools/open_failure.h"
 
 namespace {
 
@@ -30,6 +34,7 @@ const char kUsage[] =
     "sequences, raw frame files, list files, movies inside .EXE files) into OUTPUT,\n"
     "chosen by its extension: .flc (8-bit Flic), .avi (with the input's sound),\n"
     ".bmp .jpg .png .tga .tif .pcx .gif (a numbered series of still images).\n"
+    "Flic, GIF and PCX targets get 8-bit pictures unless -Z says otherwise.\n"
     "\n"
     "Switches are written -X<value> (or /X<value> when no '/' follows); a value\n"
     "holding '/' must use the '-' form. -- ends the switches.\n"
@@ -54,7 +59,7 @@ const char kUsage[] =
     "  -:<n> -{<n> -}<n>  soften, contrast and threshold\n"
     "  -$<n> -D<n> -T<n>  reserved colours, palette method and palette option\n"
     "Sound (AVI targets):\n"
-    "  -R<n>        sample rate (0: the source's)\n"
+    "  -R<n>        sample rate, 4000..192000 (0: the source's)\n"
     "  -B<n>        bits per sample, 8 or 16\n"
     "  -C<n>        channels, 1 or 2\n"
     "  -T<n>        sound track of the input\n"
@@ -64,28 +69,52 @@ const char kUsage[] =
     "  --compressor=NAME  AVI compressor: none (default) or mjpeg\n"
     "  --quality=N        compressor quality, 1..10000 (default 9999)\n"
     "  --no-sound         write an AVI without a sound track\n"
+    "  --quiet            print errors only\n"
+    "  --verbose          print every progress text of the library as a line\n"
     "  --help             this text\n"
     "  --version          the version\n"
     "\n"
-    "Exit status: 0 done, 1 failed, 2 wrong command line, 3 cancelled (the\n"
-    "frames written so far are kept in a properly closed output; an output\n"
-    "without frames is removed). SIGTERM, SIGHUP, and SIGINT without a\n"
-    "terminal, cancel without asking.\n";
+    "Exit status: 0 done, 1 failed, 2 wrong command line or switch value,\n"
+    "3 cancelled (the frames written so far are kept in a properly closed\n"
+    "output; an output without frames is removed). SIGTERM, SIGHUP, and\n"
+    "SIGINT without a terminal, cancel without asking.\n";
+
+enum class Verbosity { Quiet, Normal, Verbose };
 
 // What the callbacks learn while the library works.
 struct RunState {
+  Verbosity verbosity = Verbosity::Normal;
   bool cancelRequested = false;
   bool errorReported = false;
   unsigned errors = 0;  // error messages so far, to tell which step reported one
   bool declined = false;
   std::string lastError;
+  // The library's errors, told in the tool's last message or, when that
+  // does not cover them, just before it.
+  std::vector<std::string> libraryErrors;
+  std::vector<std::string> notes;  // warnings, printed once the window is gone
+  uint32_t waitedMs = 0;           // time spent waiting for a person's answer
 };
 RunState g_run;
 
 void KAVAPI onCancel(void) { g_run.cancelRequested = true; }
 
-// Progress goes to the status line; errors to a message box (printed on
-// standard error without a terminal). A non-zero answer cancels a fetch.
+// A pump of the status window normally takes well under a millisecond;
+// one that takes longer waited for an answer (a question, Ctrl-C's
+// "Do you want to cancel?"), and that wait is no time the work took.
+constexpr uint32_t kAnswerMs = 50;
+
+void pump(const char *text) {
+  const uint32_t t = KAVTimerRead();
+  if (text) StatusSet(text);
+  if (StatusCheck()) g_run.cancelRequested = true;  // the quit: a terminate or hang-up
+  const uint32_t spent = KAVTimerRead() - t;
+  if (spent >= kAnswerMs) g_run.waitedMs += spent;
+}
+
+// Progress goes to the status line (every text as a line with --verbose,
+// none with --quiet); errors are kept for the last message. A non-zero
+// answer cancels a fetch.
 uint32_t KAVAPI onStatus(const char *text, int32_t code) {
   if (code == 3) {
     g_run.declined = true;
@@ -95,12 +124,23 @@ uint32_t KAVAPI onStatus(const char *text, int32_t code) {
     g_run.errorReported = true;
     ++g_run.errors;
     g_run.lastError = text ? text : "";
-    if (text) StatusMessage(text, 1);
+    if (text && (g_run.libraryErrors.empty() || g_run.libraryErrors.back() != text))
+      g_run.libraryErrors.push_back(text);
     return 0;
   }
-  if (text) StatusSet(text);
-  if (StatusCheck()) g_run.cancelRequested = true;  // the quit: a terminate or hang-up
+  if (text && g_run.verbosity == Verbosity::Verbose) std::fprintf(stderr, "%s\n", text);
+  pump(text && g_run.verbosity == Verbosity::Normal ? text : nullptr);
   return g_run.cancelRequested ? 1u : 0u;
+}
+
+// Takes a library error out of those still to be told; true if it was there.
+bool tell(const std::string &text) {
+  for (auto it = g_run.libraryErrors.begin(); it != g_run.libraryErrors.end(); ++it)
+    if (*it == text) {
+      g_run.libraryErrors.erase(it);
+      return true;
+    }
+  return false;
 }
 
 std::string lower(std::string s) {
@@ -119,6 +159,7 @@ struct Options {
   bool overwrite = false;
   bool dialog = false;
   bool noSound = false;
+  Verbosity verbosity = Verbosity::Normal;
   OGFileCompressor compressor{OGFILE_COMPRESS_NONE, 0};
 };
 
@@ -138,6 +179,10 @@ bool readOptions(const std::vector<std::string> &longOptions, Options &opt, bool
       opt.dialog = true;
     } else if (name == "--no-sound") {
       opt.noSound = true;
+    } else if (name == "--quiet") {
+      opt.verbosity = Verbosity::Quiet;
+    } else if (name == "--verbose") {
+      opt.verbosity = Verbosity::Verbose;
     } else if (name == "--compressor") {
       const std::string v = lower(value);
       if (v == "none") {
@@ -203,7 +248,44 @@ bool readSwitches(const std::string &line, Switches &sw, std::string &leftOver) 
   return leftOver.empty();
 }
 
-bool isEightBitOnlyTarget(const std::string &ext) { return ext.empty() || ext == ".flc" || ext == ".fli" || ext == ".gif"; }
+// A name for the status window's second line, which holds 95 characters
+// for both names: a long one loses the middle of its folders, not its end.
+std::string shortName(const std::string &name) {
+  constexpr size_t kMost = 45;
+  if (name.size() <= kMost) return name;
+  return name.substr(0, 12) + "..." + name.substr(name.size() - (kMost - 15));
+}
+
+// Flic, GIF and PCX hold 8-bit pictures only (a name without extension
+// becomes a Flic).
+bool isEightBitOnlyTarget(const std::string &ext) {
+  return ext.empty() || ext == ".flc" || ext == ".fli" || ext == ".gif" || ext == ".pcx";
+}
+
+// The switch as the user typed it ("-S100", "/B12"): the last one given
+// for the letter wins, as in the parsers.
+std::string typed(const std::vector<std::string> &words, char letter) {
+  std::string found = std::string("-") + letter;
+  for (const std::string &w : words)
+    if (w.size() > 1 && std::toupper(static_cast<unsigned char>(w[1])) == letter) found = w;
+  return found;
+}
+
+// Values no reader or writer takes, refused before anything is opened.
+// Empty when all are fine, else the message.
+std::string checkSwitches(const Switches &sw, const std::vector<std::string> &words) {
+  if (sw.soundBits != 0 && sw.soundBits != 8 && sw.soundBits != 16)
+    return typed(words, 'B') + ": sound bits must be 8 or 16";
+  if (sw.soundChannels != 0 && sw.soundChannels != 1 && sw.soundChannels != 2)
+    return typed(words, 'C') + ": sound channels must be 1 or 2";
+  if (sw.soundRate != 0 && (sw.soundRate < 4000 || sw.soundRate > 192000))
+    return typed(words, 'R') + ": the sound rate must be from 4000 to 192000 (or 0, the source's)";
+  if (sw.firstFrame < 0) return typed(words, 'S') + ": frames are counted from 1";
+  if (sw.lastFrame < 0) return typed(words, 'E') + ": frames are counted from 1";
+  if (sw.firstFrame > 0 && sw.lastFrame > 0 && sw.firstFrame > sw.lastFrame)
+    return typed(words, 'S') + ": the first frame comes after the last (" + typed(words, 'E') + ")";
+  return "";
+}
 
 struct Handles {
   GFile *in = nullptr;
@@ -215,17 +297,18 @@ struct Handles {
   }
 };
 
-// Reports a failure: on the status window and on standard error (so a
-// script's log holds it too, whatever the backend drew).
-int fail(const std::string &text) {
-  std::fprintf(stderr, "kavconv: %s\n", text.c_str());
-  return kExitFailed;
-}
+// How a run ended: the exit status and the one line that says so, printed
+// once the status window is gone.
+struct Outcome {
+  int status = kExitOk;
+  std::string line;
+};
 
-int cancelled(const char *text) {
-  StatusSet(text);
-  std::fprintf(stderr, "kavconv: %s\n", text);
-  return kExitCancelled;
+Outcome fail(const std::string &text) { return {kExitFailed, text}; }
+Outcome cancelled(const std::string &text) { return {kExitCancelled, text}; }
+
+std::string plural(uint64_t n, const char *word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
 // The whole frames a movie output holds, read back: after a failed write
@@ -240,7 +323,9 @@ uint32_t framesHeld(const std::string &name) {
 
 constexpr char kCancelledBeforeFirst[] = "Cancelled before the first frame was written.";
 
-int convert(const std::string &input, const std::string &output, const Switches &sw, const Options &opt) {
+Outcome convert(const std::string &input, const std::string &output, const Switches &sw, const Options &opt,
+                const std::vector<std::string> &switchWords) {
+  const uint32_t started = KAVTimerRead();
   const std::string ext = extensionOf(output);
   uint32_t flags = sw.flags;
   // Flic and GIF hold only 8-bit pictures: without a colour mode of their
@@ -254,11 +339,48 @@ int convert(const std::string &input, const std::string &output, const Switches 
                    sw.firstColour, sw.colourCount, static_cast<uint32_t>(sw.reserved), sw.paletteMethod,
                    sw.paletteOption, sw.paletteFile, "Reading", onStatus);
   if (g_run.cancelRequested) return cancelled(kCancelledBeforeFirst);
-  if (!h.in) return fail("cannot open the input " + input);
+  if (!h.in && sw.firstFrame > 0) {
+    // A first frame past the end makes some sources refuse to open: opened
+    // again whole, they say how many frames there are.
+    GFile *whole = GFileOpen(input.c_str(), flags, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10000, 0, 256, 0, 0, 0, "",
+                             "", nullptr);
+    const uint32_t frames = whole ? whole->totalFrames : 0;
+    GFileClose(whole);
+    if (frames && static_cast<uint32_t>(sw.firstFrame) > frames) {
+      g_run.libraryErrors.clear();
+      return {kExitUsage, typed(switchWords, 'S') + ": " + input + " has only " + plural(frames, "frame")};
+    }
+  }
+  if (!h.in) {
+    std::string library;
+    for (const std::string &e : g_run.libraryErrors)
+      if (e.rfind("Error opening", 0) != 0) library = e;  // a reason, not the bare "Error opening: NAME"
+    g_run.libraryErrors.clear();
+    return fail("cannot open " + input + ": " + kavtool::whyNotOpened(input, library));
+  }
   GFile *g = h.in;
+  if (sw.firstFrame > 0 && g->totalFrames && static_cast<uint32_t>(sw.firstFrame) > g->totalFrames)
+    return {kExitUsage, typed(switchWords, 'S') + ": " + input + " has only " + plural(g->totalFrames, "frame")};
   if (g->outputFrameCount == 0) return fail("the input " + input + " holds no frames");
 
-  if (!CheckForDup(g->name, output.c_str())) return fail("the output must be a different file than the input");
+  // The library has said why (its message is the only one).
+  if (!CheckForDup(g->name, output.c_str())) return {kExitFailed, ""};
+
+  // The sound is opened before the output is made: a source that is
+  // nothing but a sound the sound input refuses gives no output at all.
+  if (ext == ".avi" && g->hasSound && !opt.noSound) {
+    const int32_t start = sw.firstFrame > 0 ? -sw.firstFrame : 0;
+    const int32_t end = sw.lastFrame > 0 ? -sw.lastFrame : 0;
+    h.sound = SFileOpen(input.c_str(), sw.soundRate, sw.soundBits, sw.soundChannels, start, end, sw.soundTrack, 0, 0,
+                        nullptr);
+    if (!h.sound) {
+      const std::string why = kavtool::whyNotOpened(input, "");
+      const bool known = why.find("not supported") != std::string::npos;
+      if (g->kind == GFILE_KIND_SOUND_ONLY) return fail("cannot open " + input + ": " + (known ? why : "the sound input refuses it"));
+      g_run.notes.push_back("the sound of " + input + " could not be opened" + (known ? " (" + why + ")" : "") +
+                            "; writing pictures only");
+    }
+  }
 
   uint32_t options = 0;
   if (opt.overwrite) options |= OGFILE_OVERWRITE;
@@ -266,12 +388,18 @@ int convert(const std::string &input, const std::string &output, const Switches 
   const uint32_t colourMode = g->trueColour ? 0u : 1u;
   if (g_run.cancelRequested) return cancelled(kCancelledBeforeFirst);  // nothing created yet
   g_run.errorReported = false;
+  // An existing output is asked about (without --overwrite): that wait is
+  // no time the work took.
+  const bool mayAsk = !opt.overwrite && access(output.c_str(), F_OK) == 0;
+  const uint32_t createStarted = KAVTimerRead();
   h.out = OGFileCreateCompressed(KAV_NO_WINDOW, output.c_str(), g->outputFrameCount, g->outputRateNumerator,
                                  g->outputRateDenominator, g->canvasWidth, g->canvasHeight, g->canvasPitch, onStatus,
                                  options, colourMode, &opt.compressor);
+  if (mayAsk) g_run.waitedMs += KAVTimerRead() - createStarted;
   if (!h.out) {
     if (g_run.declined) return fail("not overwriting " + output + " (use --overwrite)");
     if (opt.dialog && !g_run.errorReported) return fail("unsupported output file type or colour depth: " + output);
+    tell(g_run.lastError);
     return fail("cannot create " + output + (g_run.lastError.empty() ? "" : ": " + g_run.lastError));
   }
   OGFile *o = h.out;
@@ -280,19 +408,14 @@ int convert(const std::string &input, const std::string &output, const Switches 
                  KAV_FLIC_MAX_FRAMES, o->description, KAV_FLIC_MAX_FRAMES, g->outputFrameCount);
 
   std::vector<uint8_t> soundBuf;
-  if (o->kind == OGFILE_AVI && g->hasSound && !opt.noSound) {
-    const int32_t start = sw.firstFrame > 0 ? -sw.firstFrame : 0;
-    const int32_t end = sw.lastFrame > 0 ? -sw.lastFrame : 0;
-    h.sound = SFileOpen(input.c_str(), sw.soundRate, sw.soundBits, sw.soundChannels, start, end, sw.soundTrack, 0, 0,
-                        nullptr);
-    if (!h.sound) std::fprintf(stderr, "kavconv: the sound of %s could not be opened; writing pictures only\n",
-                               input.c_str());
+  if (o->kind != OGFILE_AVI) {
+    SFileClose(h.sound);
+    h.sound = nullptr;
   }
 
   const uint32_t total = g->outputFrameCount;
   uint32_t written = 0;
   uint32_t lastPercent = 101;
-  const uint32_t t0 = KAVTimerRead();
   while (written < total && !g_run.cancelRequested) {
     const uint32_t got = GFileGet(g, static_cast<uint32_t>(sw.soften), static_cast<uint32_t>(sw.contrast),
                                   sw.brightness, sw.gamma, static_cast<uint32_t>(sw.threshold));
@@ -318,14 +441,21 @@ int convert(const std::string &input, const std::string &output, const Switches 
       lastPercent = percent;
       char line[96];
       std::snprintf(line, sizeof line, "Writing frame %u of %u (%u%%)...", written, total, percent);
-      StatusSet(line);
+      if (g_run.verbosity == Verbosity::Verbose) std::fprintf(stderr, "%s\n", line);
+      pump(g_run.verbosity == Verbosity::Normal ? line : nullptr);
+    } else {
+      pump(nullptr);
     }
-    if (StatusCheck()) g_run.cancelRequested = true;
     if (o->errorFlag) break;
   }
 
   const bool failedBeforeClose = o->errorFlag != 0;
-  const std::string description = o->description;
+  // A still series is described by its file names alone; the output's
+  // folder goes in front, so the line says where they are.
+  std::string description = o->description;
+  const size_t slash = output.find_last_of('/');
+  if (description.find('/') == std::string::npos && slash != std::string::npos)
+    description = output.substr(0, slash + 1) + description;
   const bool oneFile = o->kind == OGFILE_FLIC || o->kind == OGFILE_AVI;  // still images: a file per frame
   const std::string fileName = o->name;
   const unsigned errorsBefore = g_run.errors;
@@ -340,36 +470,32 @@ int convert(const std::string &input, const std::string &output, const Switches 
   const bool removed = held == 0 && oneFile && KAVFileErase(fileName.c_str()) == 0;
   char bytes[16], elapsed[64];
   CommaNum(bytes, size);
-  GetElapsedTime(elapsed, KAVTimerRead() - t0);
+  const uint32_t took = KAVTimerRead() - started;
+  GetElapsedTime(elapsed, took > g_run.waitedMs ? took - g_run.waitedMs : 0);
 
   if (writeError) {
-    if (!oneFile) return fail("writing " + description + " failed at frame " + std::to_string(written));
-    if (removed) return fail("writing " + description + " failed before a whole frame reached it; it was removed");
+    // The library's words for the failure close the line.
+    std::string why;
+    for (const std::string &e : g_run.libraryErrors) why += " (" + e + ")";
+    g_run.libraryErrors.clear();
+    if (!oneFile) return fail("writing " + description + " failed at frame " + std::to_string(written) + why);
+    if (removed)
+      return fail("writing " + description + " failed before a whole frame reached it; it was removed" + why);
     return fail("writing " + description + " failed; it holds " + std::to_string(held) + " of " +
-                std::to_string(total) + " frames");
+                plural(total, "frame") + why);
   }
   if (g_run.cancelRequested || written < total) {
     if (!g_run.cancelRequested) {
       return fail("reading " + input + " failed at frame " + std::to_string(written + 1) + "; " + description +
-                  (removed ? " held no frame and was removed" : " holds the " + std::to_string(written) +
-                                                                   " frames written"));
+                  (removed ? " held no frame and was removed" : " holds the " + plural(written, "frame") + " written"));
     }
-    char text[KAV_NAME_MAX + 160];
-    if (written == 0 && removed) {
-      std::snprintf(text, sizeof text, "Cancelled before the first frame was written; %s was removed.",
-                    description.c_str());
-    } else if (written == 0) {
-      std::snprintf(text, sizeof text, "%s", kCancelledBeforeFirst);
-    } else {
-      std::snprintf(text, sizeof text, "Cancelled: %s holds %u of %u frames (%s bytes).", description.c_str(),
-                    written, total, bytes);
-    }
-    return cancelled(text);
+    if (written == 0 && removed)
+      return cancelled("Cancelled before the first frame was written; " + description + " was removed.");
+    if (written == 0) return cancelled(kCancelledBeforeFirst);
+    return cancelled("Cancelled: " + description + " holds " + std::to_string(written) + " of " +
+                     plural(total, "frame") + " (" + bytes + " bytes).");
   }
-  char text[KAV_NAME_MAX + 160];
-  std::snprintf(text, sizeof text, "Done: %s, %u frames, %s bytes, %s.", description.c_str(), written, bytes, elapsed);
-  StatusSet(text);
-  return kExitOk;
+  return {kExitOk, "Done: " + description + ", " + plural(written, "frame") + ", " + bytes + " bytes, " + elapsed + "."};
 }
 
 }  // namespace
@@ -380,8 +506,8 @@ int main(int argc, char **argv) {
   // conversion goes on (or is cancelled) and closes its output properly.
   std::signal(SIGPIPE, SIG_IGN);
   try {
-    const std::vector<std::string> longNames = {"--help",       "--version", "--overwrite", "--dialog",
-                                                "--compressor", "--quality", "--no-sound"};
+    const std::vector<std::string> longNames = {"--help",     "--version", "--overwrite", "--dialog", "--compressor",
+                                                "--quality",  "--no-sound", "--quiet",    "--verbose"};
     const kavtool::SplitArgs args = kavtool::splitArgs(argc, argv, longNames);
     Options opt;
     bool help = false, version = false;
@@ -406,19 +532,41 @@ int main(int argc, char **argv) {
     Switches sw;
     std::string leftOver;
     if (!readSwitches(args.switches, sw, leftOver)) {
-      std::fprintf(stderr, "kavconv: unknown switch %s (see kavconv --help)\n", leftOver.c_str());
+      // Named as typed: the parsers saw "-X" as "/X".
+      std::string word = leftOver.substr(0, leftOver.find(' '));
+      for (const std::string &w : args.switchWords)
+        if (w.size() > 1 && word.size() > 1 && w.compare(1, std::string::npos, word, 1) == 0) word = w;
+      std::fprintf(stderr, "kavconv: cannot make sense of %s (see kavconv --help)\n", word.c_str());
       return kExitUsage;
     }
+    const std::string wrong = checkSwitches(sw, args.switchWords);
+    if (!wrong.empty()) {
+      std::fprintf(stderr, "kavconv: %s\n", wrong.c_str());
+      return kExitUsage;
+    }
+    const std::string folder = kavtool::outputFolderProblem(args.files[1]);
+    if (!folder.empty()) {
+      std::fprintf(stderr, "kavconv: cannot create %s: %s\n", args.files[1].c_str(), folder.c_str());
+      return kExitFailed;
+    }
+    g_run.verbosity = opt.verbosity;
 
+    // The window is opened even when it shows nothing (--quiet, --verbose):
+    // it is what makes Ctrl-C the Cancel button.
     StatusInit(nullptr, KAV_NO_WINDOW, 1);
-    const std::string second = args.files[0] + " -> " + args.files[1];
+    std::string second = args.files[0] + " -> " + args.files[1];
+    if (second.size() > 95) second = shortName(args.files[0]) + " -> " + shortName(args.files[1]);
     if (!StatusOpen("kavconv", second.c_str(), onCancel)) {
       std::fprintf(stderr, "kavconv: cannot open the status window\n");
       return kExitFailed;
     }
-    const int rc = convert(args.files[0], args.files[1], sw, opt);
+    const Outcome outcome = convert(args.files[0], args.files[1], sw, opt, args.switchWords);
     StatusClose(0);
-    return rc;
+    for (const std::string &e : g_run.libraryErrors) std::fprintf(stderr, "kavconv: %s\n", e.c_str());
+    for (const std::string &n : g_run.notes) std::fprintf(stderr, "kavconv: %s\n", n.c_str());
+    const bool say = !outcome.line.empty() && (outcome.status != kExitOk || opt.verbosity != Verbosity::Quiet);
+    if (say) std::fprintf(stderr, "kavconv: %s\n", outcome.line.c_str());
+    return outcome.status;
   } catch (const std::exception &e) {
     std::fprintf(stderr, "kavconv: %s\n", e.what());
     return kExitFailed;

@@ -11,6 +11,7 @@
 #include <kavutil/kavutil.h>
 
 #include "tools/argv_split.h"
+#include "tools/open_failure.h"
 
 namespace {
 
@@ -236,10 +237,9 @@ int main(int argc, char **argv) {
     for (const std::string &name : args.files) {
       Description d;
       if (!describe(name, d)) {
-        std::fprintf(stderr, "kavinfo: %s: cannot open%s%s\n", name.c_str(), lastError.empty() ? "" : ": ",
-                     lastError.c_str());
-        if (json) std::printf("{\"file\":%s,\"error\":%s}\n", jsonString(name).c_str(),
-                              jsonString(lastError.empty() ? "cannot open" : lastError).c_str());
+        const std::string why = kavtool::whyNotOpened(name, lastError.rfind("Error opening", 0) == 0 ? "" : lastError);
+        std::fprintf(stderr, "kavinfo: cannot open %s: %s\n", name.c_str(), why.c_str());
+        if (json) std::printf("{\"file\":%s,\"error\":%s}\n", jsonString(name).c_str(), jsonString(why).c_str());
         rc = 1;
         continue;
       }

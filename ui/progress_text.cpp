@@ -28,22 +28,38 @@ bool numberAt(std::string_view t, size_t at, uint64_t &value) {
   return true;
 }
 
+bool countOf(std::string_view t, uint64_t &done, uint64_t &total) {
+  for (size_t p = t.find(" of "); p != std::string_view::npos; p = t.find(" of ", p + 1)) {
+    size_t start;
+    if (numberBefore(t, p, done, start) && numberAt(t, p + 4, total) && total > 0 && done <= total) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-std::optional<int> progressPerMille(std::string_view t) {
+std::optional<Progress> readProgress(std::string_view t) {
+  Progress p;
+  const bool counted = countOf(t, p.done, p.total);
+  if (!counted) p.done = p.total = 0;
   // "(45%)" wins: it is what the palette scan and the frame fetch print.
-  for (size_t p = t.find('%'); p != std::string_view::npos; p = t.find('%', p + 1)) {
+  for (size_t at = t.find('%'); at != std::string_view::npos; at = t.find('%', at + 1)) {
     uint64_t v;
     size_t start;
-    if (numberBefore(t, p, v, start) && start > 0 && t[start - 1] == '(' && v <= 100) return static_cast<int>(v * 10);
+    if (numberBefore(t, at, v, start) && start > 0 && t[start - 1] == '(' && v <= 100) {
+      p.perMille = static_cast<int>(v * 10);
+      return p;
+    }
   }
-  for (size_t p = t.find(" of "); p != std::string_view::npos; p = t.find(" of ", p + 1)) {
-    uint64_t done, total;
-    size_t start;
-    if (numberBefore(t, p, done, start) && numberAt(t, p + 4, total) && total > 0 && done <= total)
-      return static_cast<int>(done * 1000 / total);
-  }
-  return std::nullopt;
+  if (!counted) return std::nullopt;
+  p.perMille = static_cast<int>(p.done * 1000 / p.total);
+  return p;
+}
+
+std::optional<int> progressPerMille(std::string_view t) {
+  const auto p = readProgress(t);
+  if (!p) return std::nullopt;
+  return p->perMille;
 }
 
 }  // namespace kav::ui

@@ -8,7 +8,8 @@
 // No step waits for time to pass: a child's log goes into a one-page pipe
 // that the test reads only as far as it needs, so the child can run at most
 // a page of messages ahead of what the test has seen, and the 300-frame
-// source holds far more messages than that.
+// source holds far more messages than that (with --verbose, which prints a
+// line for every text; the ordinary log folds them into a few).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -36,22 +37,7 @@ namespace {
 
 using namespace kavtooltest;
 
-constexpr uint32_t kW = 16, kH = 12, kFrames = 300;
-
-// A numbered sequence "seq000.png" .. "seq299.png", every frame different.
-std::string writeSequence(const kavtest::TempDir &dir) {
-  OGFile *o = OGFileCreate(KAV_NO_WINDOW, dir.file("seq.png").c_str(), kFrames, 10, 1, kW, kH, kW, nullptr,
-                           OGFILE_OVERWRITE, 0);
-  EXPECT_NE(o, nullptr);
-  if (!o) return "";
-  std::vector<uint32_t> px(kW * kH);
-  for (uint32_t f = 0; f < kFrames; ++f) {
-    for (uint32_t i = 0; i < px.size(); ++i) px[i] = (f * 0x010203u + i * 0x0A0B0Cu) & 0xFFFFFF;
-    OGFilePut(o, px.data(), nullptr);
-  }
-  OGFileClose(o);
-  return dir.file("seq???.png*0-299");
-}
+constexpr uint32_t kFrames = 300;
 
 // kavconv in a session of its own (no terminal), its standard output and
 // error into a one-page pipe whose read end the test holds.
@@ -129,13 +115,13 @@ class KavconvStops : public ::testing::Test {
 };
 
 TEST_F(KavconvStops, ALogWhoseReaderGoesAwayLeavesTheConversionWhole) {
-  const std::string in = writeSequence(dir);
+  const std::string in = writeSequence(dir, kFrames);
   // 0: the reader was gone before the first message (a tee stopped first);
   // 300: it read 300 bytes and left (head -c 300).
   for (size_t readBytes : {size_t{0}, size_t{300}}) {
     SCOPED_TRACE(readBytes);
     const std::string out = dir.file("log" + std::to_string(readBytes) + ".flc");
-    Child c({in, out});
+    Child c({"--verbose", in, out});
     ASSERT_GT(c.pid, 0);
     while (c.seen.size() < readBytes && c.readSome(readBytes - c.seen.size())) {
     }
@@ -147,7 +133,7 @@ TEST_F(KavconvStops, ALogWhoseReaderGoesAwayLeavesTheConversionWhole) {
 }
 
 TEST_F(KavconvStops, TerminateHangUpAndInterruptWithoutATerminalCancelAtTheNextFrame) {
-  const std::string in = writeSequence(dir);
+  const std::string in = writeSequence(dir, kFrames);
   struct Case {
     int signal;
     const char *during;
@@ -164,7 +150,7 @@ TEST_F(KavconvStops, TerminateHangUpAndInterruptWithoutATerminalCancelAtTheNextF
   for (const Case &k : cases) {
     SCOPED_TRACE(std::string(strsignal(k.signal)) + " during " + k.during);
     const std::string out = dir.file("cut.flc");
-    Child c({"--overwrite", in, out});
+    Child c({"--verbose", "--overwrite", in, out});
     ASSERT_GT(c.pid, 0);
     ASSERT_TRUE(c.readUntil(k.during)) << c.seen;
     kill(c.pid, k.signal);
@@ -190,7 +176,7 @@ TEST_F(KavconvStops, TerminateHangUpAndInterruptWithoutATerminalCancelAtTheNextF
 // fails during the frames or only when the close writes the last bytes, the
 // run fails and the file holds what reached it.
 TEST_F(KavconvStops, AFailedWriteNeverEndsInDone) {
-  const std::string in = writeSequence(dir);
+  const std::string in = writeSequence(dir, kFrames);
   const std::string whole = dir.file("whole.flc");
   Child first({in, whole});
   ASSERT_EQ(first.finish(), 0) << first.seen;
@@ -229,7 +215,7 @@ TEST_F(KavconvStops, AFailedWriteNeverEndsInDone) {
 // are discarded: the overwrite question waits for its own answer, and its
 // prompt shows that No is the default.
 TEST_F(KavconvStops, KeysTypedBeforeAQuestionDoNotAnswerIt) {
-  const std::string in = writeSequence(dir);
+  const std::string in = writeSequence(dir, kFrames);
   const std::string existing = dir.file("keep.flc");
   kavtest::writeFile(existing, std::vector<uint8_t>{'k', 'e', 'e', 'p'});
   int go[2];

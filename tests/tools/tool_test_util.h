@@ -59,6 +59,24 @@ inline ToolRun runTool(const char *tool, const std::vector<std::string> &args) {
 inline ToolRun kavconv(const std::vector<std::string> &args) { return runTool(KAVCONV_PATH, args); }
 inline ToolRun kavinfo(const std::vector<std::string> &args) { return runTool(KAVINFO_PATH, args); }
 
+// A numbered sequence "seq000.png", "seq001.png", ... of 16 x 12 pictures,
+// every frame different; returns the name that opens them all.
+inline std::string writeSequence(const kavtest::TempDir &dir, uint32_t frames) {
+  constexpr uint32_t kW = 16, kH = 12;
+  OGFile *o = OGFileCreate(KAV_NO_WINDOW, dir.file("seq.png").c_str(), frames, 10, 1, kW, kH, kW, nullptr,
+                           OGFILE_OVERWRITE, 0);
+  if (!o) return "";
+  std::vector<uint32_t> px(kW * kH);
+  for (uint32_t f = 0; f < frames; ++f) {
+    for (uint32_t i = 0; i < px.size(); ++i) px[i] = (f * 0x010203u + i * 0x0A0B0Cu) & 0xFFFFFF;
+    OGFilePut(o, px.data(), nullptr);
+  }
+  OGFileClose(o);
+  // The writer numbers with as many digits as the last number needs.
+  const std::string last = std::to_string(frames - 1);
+  return dir.file("seq" + std::string(last.size(), '?') + ".png*0-" + last);
+}
+
 inline bool exists(const std::string &name) {
   struct stat st;
   return stat(name.c_str(), &st) == 0;

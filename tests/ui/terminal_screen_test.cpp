@@ -3,11 +3,13 @@
 // compared with the expected one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -18,23 +20,36 @@
 
 namespace {
 
-// Just enough of a terminal for what the backend writes: text, CR, LF,
-// "ESC [ n F" (up n lines) and "ESC [ 2 K" (clear the line).
+// Just enough of a terminal for what the backend writes: text that wraps
+// at the right margin, CR, LF, "ESC [ n F" (up n lines), "ESC [ n A",
+// "ESC [ J" (clear to the end of the screen) and "ESC [ 2 K" (clear the
+// line). The screen keeps every row ever written (nothing scrolls away), and
+// on a resize it re-wraps rows longer than the new width, as tmux and most
+// terminals do.
 class Screen {
  public:
+  explicit Screen(size_t width) : width_(width) {}
   void feed(const std::string &bytes) {
     for (size_t i = 0; i < bytes.size(); ++i) {
       const char c = bytes[i];
       if (c == '\x1b' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
         size_t j = i + 2;
         int n = 0;
-        while (j < bytes.size() && isdigit(static_cast<unsigned char>(bytes[j]))) n = n * 10 + (bytes[j++] - '0');
+        bool given = false;
+        while (j < bytes.size() && isdigit(static_cast<unsigned char>(bytes[j]))) {
+          n = n * 10 + (bytes[j++] - '0');
+          given = true;
+        }
+        if (!given) n = bytes[j] == 'J' || bytes[j] == 'K' ? 0 : 1;
         if (j < bytes.size()) {
-          if (bytes[j] == 'F') {
+          if (bytes[j] == 'F' || bytes[j] == 'A') {
             row_ = row_ >= n ? row_ - n : 0;
-            col_ = 0;
+            if (bytes[j] == 'F') col_ = 0;
           } else if (bytes[j] == 'K') {
             line().clear();
+          } else if (bytes[j] == 'J') {
+            line().resize(std::min(line().size(), col_));
+            rows_.resize(row_ + 1);
           }
         }
         i = j;
@@ -42,33 +57,64 @@ class Screen {
         col_ = 0;
       } else if (c == '\n') {
         ++row_;
+        col_ = 0;  // the terminal's output processing turns LF into CR LF
+      } else if (c == '\a') {
       } else if (static_cast<unsigned char>(c) >= 32) {
+        if (col_ == width_) {  // the right margin: the line wraps
+          wrapped_ = true;
+          ++row_;
+          col_ = 0;
+        }
         std::string &l = line();
         if (l.size() < col_ + 1) l.resize(col_ + 1, ' ');
         l[col_++] = c;
       }
     }
   }
+  // The rows longer than the new width become several, above the cursor
+  // as below it.
+  void resize(size_t width) {
+    std::vector<std::string> rows;
+    size_t cursorRow = 0;
+    for (size_t r = 0; r < rows_.size(); ++r) {
+      if (r == static_cast<size_t>(row_)) cursorRow = rows.size();
+      const std::string &l = rows_[r];
+      if (l.size() <= width) {
+        rows.push_back(l);
+        continue;
+      }
+      for (size_t at = 0; at < l.size(); at += width) rows.push_back(l.substr(at, width));
+    }
+    if (static_cast<size_t>(row_) >= rows_.size()) cursorRow = rows.size() + (row_ - rows_.size());
+    rows_ = rows;
+    row_ = static_cast<int>(cursorRow);
+    width_ = width;
+  }
   std::vector<std::string> lines() const {
     std::vector<std::string> out = rows_;
+    for (std::string &l : out) l.erase(l.find_last_not_of(' ') + 1);
     while (!out.empty() && out.back().empty()) out.pop_back();
     return out;
   }
+  // Whether a line ever ran into the right margin.
+  bool wrapped() const { return wrapped_; }
 
  private:
   std::string &line() {
     if (rows_.size() <= static_cast<size_t>(row_)) rows_.resize(row_ + 1);
     return rows_[row_];
   }
+  size_t width_;
   std::vector<std::string> rows_;
   int row_ = 0;
   size_t col_ = 0;
+  bool wrapped_ = false;
 };
 
 class Pty {
  public:
-  explicit Pty(const char *program, const char *mode = nullptr) {
-    struct winsize ws = {40, 100, 0, 0};
+  explicit Pty(const char *program, const char *mode = nullptr, unsigned short columns = 100) {
+    struct winsize ws = {40, columns, 0, 0};
     pid_ = forkpty(&master_, nullptr, nullptr, &ws);
     if (pid_ == 0) {
       execl(program, program, mode, static_cast<char *>(nullptr));
@@ -92,6 +138,33 @@ class Pty {
       if (!readSome(100)) return count(text) >= times;
     }
     return true;
+  }
+  // The window's new width; the kernel tells the program (SIGWINCH).
+  // What was read before it was drawn at the old width, the rest at the new.
+  void resize(unsigned short columns) {
+    for (;;) {
+      struct pollfd p = {master_, POLLIN, 0};
+      char buf[4096];
+      if (poll(&p, 1, 0) <= 0) break;
+      const ssize_t n = read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      out_.append(buf, static_cast<size_t>(n));
+    }
+    struct winsize ws = {40, columns, 0, 0};
+    ASSERT_EQ(ioctl(master_, TIOCSWINSZ, &ws), 0);
+    resizes_.push_back({out_.size(), columns});
+  }
+  // The screen after everything so far, with the resizes where they came.
+  Screen screen(size_t columns) const {
+    Screen s(columns);
+    size_t at = 0;
+    for (const auto &r : resizes_) {
+      s.feed(out_.substr(at, r.first - at));
+      s.resize(r.second);
+      at = r.first;
+    }
+    s.feed(out_.substr(at));
+    return s;
   }
   void type(const std::string &keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size())); }
   int finish() {
@@ -122,6 +195,7 @@ class Pty {
   }
 
   int master_ = -1;
+  std::vector<std::pair<size_t, size_t>> resizes_;  // output offset, new width
   pid_t pid_ = -1;
   bool reaped_ = false;
   std::string out_;
@@ -134,41 +208,76 @@ TEST(TerminalBackend, CancelNoThenInterruptYesThenDoneLeavesTheExpectedScreen) {
   ASSERT_TRUE(pty.started());
   ASSERT_TRUE(pty.waitFor("frame 12 of 300")) << pty.output();
   pty.type("\x03");  // Ctrl-C: the Cancel button
-  ASSERT_TRUE(pty.waitFor("[y/N]")) << pty.output();
-  pty.type("n\n");
+  ASSERT_TRUE(pty.waitFor("[y/N] ")) << pty.output();
+  pty.type("n");  // one key answers
   ASSERT_TRUE(pty.waitFor("frame 150 of 300")) << pty.output();
   pty.type("\x03");
-  ASSERT_TRUE(pty.waitFor("[y/N]", 2)) << pty.output();
+  ASSERT_TRUE(pty.waitFor("[y/N] ", 3)) << pty.output();  // the first prompt, its record, the second prompt
   pty.type("\x03");  // a second Ctrl-C while the question is open: Yes
   ASSERT_TRUE(pty.waitFor("[Done: Enter]")) << pty.output();
+
+  // Each question and its answer took the block's place, and the block was
+  // drawn again under them; no "^C" was echoed.
+  const std::vector<std::string> waiting = {
+      "Converting: Do you want to cancel? [y/N] No",
+      "Converting: Do you want to cancel? [y/N] Yes",
+      "Converting: clip.avi to clip.flc  [Done: Enter]",
+      "Stopped at frame 150.",
+  };
+  EXPECT_EQ(pty.screen(100).lines(), waiting) << pty.output();
+
   pty.type("\n");
   ASSERT_TRUE(pty.waitFor("closed")) << pty.output();
   EXPECT_EQ(pty.finish(), 0) << pty.output();
+  // The window went, and its block with it.
+  const std::vector<std::string> closed = {waiting[0], waiting[1], "closed"};
+  EXPECT_EQ(pty.screen(100).lines(), closed) << pty.output();
+}
 
-  Screen screen;
-  screen.feed(pty.output());
-  const std::vector<std::string> expected = {
-      "== Converting ==",
-      "Writing frame 12 of 300...",
-      "[#---------------------------------------]   4%",
-      "clip.avi to clip.flc   [Cancel: Ctrl-C]",
-      "^C",
-      "Converting: Do you want to cancel? [y/N] n",
-      // The answer's block, redrawn in place by the next progress.
-      "== Converting ==",
-      "Writing frame 150 of 300...",
-      "[####################--------------------]  50%",
-      "clip.avi to clip.flc   [Cancel: Ctrl-C]",
-      "^C",
-      "Converting: Do you want to cancel? [y/N] ^C",
-      "== Converting ==",
-      "Stopped at frame 150.",
-      "",
-      "clip.avi to clip.flc   [Done: Enter]",
-      "",  // the Enter that pressed Done
-      "closed",
-  };
-  EXPECT_EQ(screen.lines(), expected) << pty.output();
+// A long run under a long second line, in terminals of three widths and in
+// two that are resized during the run: every line fits (none reaches the
+// right margin), the block is redrawn in place, so the screen holds it
+// once, long names lose their middle, and after the run only the message
+// and the program's own last line are left.
+TEST(TerminalBackend, TheBlockFitsEveryWidthAndNeverScrolls) {
+  const std::string second = "/home/someone/videos/holiday/beach.avi -> /home/someone/out/beach-final.flc";
+  const struct {
+    unsigned short width, resizedTo;
+  } cases[] = {{40, 0}, {80, 0}, {200, 0}, {80, 40}, {40, 120}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " columns, then " + std::to_string(c.resizedTo));
+    Pty pty(KAV_STATUS_TTY_DRIVER, "progress", c.width);
+    ASSERT_TRUE(pty.started());
+    ASSERT_TRUE(pty.waitFor("Half way there. [Enter] ")) << pty.output();
+    const Screen half = pty.screen(c.width);
+    const std::vector<std::string> lines = half.lines();
+    EXPECT_FALSE(half.wrapped()) << pty.output();
+    ASSERT_EQ(lines.size(), 4u) << pty.output();  // the block once, the message under it
+    for (const std::string &l : lines) EXPECT_LT(l.size(), c.width) << l;
+    if (c.width >= 100) {
+      EXPECT_EQ(lines[0], "kavconv: " + second + "  [Cancel: Ctrl-C]");
+    } else {
+      EXPECT_EQ(lines[0].substr(0, 13), "kavconv: /hom");
+      EXPECT_NE(lines[0].find("..."), std::string::npos) << lines[0];
+      EXPECT_NE(lines[0].find(".flc  [Cancel: Ctrl-C]"), std::string::npos) << lines[0];
+    }
+    EXPECT_EQ(lines[1], "Writing frame 150 of 300 (50%)...");
+    EXPECT_NE(lines[2].find("150/300  50%"), std::string::npos) << lines[2];
+    EXPECT_EQ(lines[3], "kavconv: Half way there. [Enter]");
+
+    if (c.resizedTo) pty.resize(c.resizedTo);  // while the message waits
+    pty.type("\n");
+    if (c.resizedTo) {
+      usleep(300000);  // and again while the frames go on
+      pty.resize(c.width);
+    }
+    ASSERT_TRUE(pty.waitFor("closed")) << pty.output();
+    EXPECT_EQ(pty.finish(), 0) << pty.output();
+    const Screen end = pty.screen(c.width);
+    const std::vector<std::string> left = {"kavconv: Half way there. [Enter]", "closed"};
+    EXPECT_EQ(end.lines(), left) << pty.output();
+    if (!c.resizedTo) EXPECT_FALSE(end.wrapped()) << pty.output();
+  }
 }
 
 // Every prompt names the answer that Enter gives, whichever button is the
