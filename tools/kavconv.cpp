@@ -403,9 +403,15 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
     return fail("cannot create " + output + (g_run.lastError.empty() ? "" : ": " + g_run.lastError));
   }
   OGFile *o = h.out;
-  if (o->kind == OGFILE_FLIC && g->outputFrameCount > KAV_FLIC_MAX_FRAMES)
-    std::fprintf(stderr, "kavconv: warning: a Flic holds at most %u frames; %s will stop after frame %u of %u\n",
-                 KAV_FLIC_MAX_FRAMES, o->description, KAV_FLIC_MAX_FRAMES, g->outputFrameCount);
+  if (o->kind == OGFILE_FLIC && g->outputFrameCount > KAV_FLIC_MAX_FRAMES) {
+    // Shown in the status block before the first frame, and repeated after
+    // the window is gone so that it is not lost to the redraws.
+    char warning[512];
+    std::snprintf(warning, sizeof warning, "warning: a Flic holds at most %u frames; %s will stop after frame %u of %u",
+                  KAV_FLIC_MAX_FRAMES, o->description, KAV_FLIC_MAX_FRAMES, g->outputFrameCount);
+    StatusSet(warning);
+    g_run.notes.push_back(warning);
+  }
 
   std::vector<uint8_t> soundBuf;
   if (o->kind != OGFILE_AVI) {
