@@ -9,10 +9,10 @@
 namespace kav::colour {
 
 // Filters the interior pixels 1 .. n of one row into `out` (the output row:
-// 3 bytes a pixel), n a multiple of the kernel's block, as many blocks as the
-// row holds whole with the pixel after them; returns n. The rows above, at
-// and below hold `width` pixels. thresholds[j] is the dither threshold of
-// pixel 1 + j and of every pixel a multiple of 8 beyond it.
+// 3 bytes a pixel) and returns n: every interior pixel when the row holds at
+// least one whole block besides its two border pixels, else none. The rows
+// above, at and below hold `width` pixels. thresholds[j] is the dither
+// threshold of pixel 1 + j and of every pixel a multiple of 8 beyond it.
 using DitherBlocksFn = uint32_t (*)(uint8_t *out, const uint8_t *above, const uint8_t *mid, const uint8_t *below,
                                     uint32_t width, const uint8_t thresholds[8]);
 
