@@ -4,7 +4,9 @@
 #include <cstring>
 #include <memory>
 
+#include "colour/histogram.h"
 #include "colour/nearest_entry.h"
+#include "colour/row_cells.h"
 #include "gfile/gfile_internal.h"
 
 namespace kav::gfile {
@@ -23,12 +25,16 @@ void row32(uint32_t *out, const uint8_t *in, uint32_t w, uint32_t bits, bool kee
 struct Matcher {
   kav::colour::PaletteWindow window;
   kav::colour::NearestEntryFn nearest;
+  kav::colour::RowCellsFn cells;
 };
 
-inline uint8_t cached(GFileInternal &s, const Matcher &m, uint32_t r6, uint32_t g6, uint32_t b6) {
-  const uint32_t key = r6 << 12 | g6 << 6 | b6;
-  uint16_t &c = s.colourCache[key];
-  if (c < 256) c = static_cast<uint16_t>(256 + m.nearest(m.window, r6, g6, b6));
+// The cache is indexed by colour cell and holds 256 + the entry once known.
+inline uint8_t cached(GFileInternal &s, const Matcher &m, uint32_t cell) {
+  uint16_t &c = s.colourCache[cell];
+  if (c < 256) {
+    c = static_cast<uint16_t>(256 + m.nearest(m.window, kav::colour::cellRed(cell), kav::colour::cellGreen(cell),
+                                                kav::colour::cellBlue(cell)));
+  }
   return static_cast<uint8_t>(c);
 }
 
@@ -38,13 +44,18 @@ void row8(GFileInternal &s, const Matcher &m, uint8_t *out, const uint8_t *in, u
     case 32:
     case 24: {
       const uint32_t step = bits / 8;
-      for (uint32_t x = 0; x < w; ++x, in += step) out[x] = cached(s, m, in[2] >> 2, in[1] >> 2, in[0] >> 2);
+      uint32_t cells[kav::colour::kCellRun];
+      for (uint32_t x = 0; x < w; x += kav::colour::kCellRun) {
+        const uint32_t n = w - x < kav::colour::kCellRun ? w - x : kav::colour::kCellRun;
+        m.cells(cells, in + step * static_cast<size_t>(x), n, step);
+        for (uint32_t i = 0; i < n; ++i) out[x + i] = cached(s, m, cells[i]);
+      }
       break;
     }
     case 16:
       for (uint32_t x = 0; x < w; ++x) {
         const uint32_t p = in[x * 2] | in[x * 2 + 1] << 8;
-        out[x] = cached(s, m, ((p >> 10) & 0x1F) * 2, ((p >> 5) & 0x1F) * 2, (p & 0x1F) * 2);
+        out[x] = cached(s, m, ((p >> 10) & 0x1F) << 13 | ((p >> 5) & 0x1F) << 7 | (p & 0x1F) << 1);
       }
       break;
     default:
@@ -76,6 +87,7 @@ void convertRows(GFile *g) {
     matcher = std::make_unique<Matcher>();
     kav::colour::preparePaletteWindow(matcher->window, g->palette, s.firstColour, s.colourCount);
     matcher->nearest = kav::colour::nearestEntry();
+    matcher->cells = kav::colour::rowCells();
   }
   for (uint32_t y = 0; y < vh; ++y) {
     const uint8_t *in = s.visible + s.visiblePitch * static_cast<ptrdiff_t>(y);
