@@ -151,8 +151,9 @@ void ditherRows(uint8_t *out, const uint8_t *input, uint32_t width, uint32_t hei
 }
 
 // The vector path. Rows are held as 4-byte pixels (blue, green, red,
-// ignored); the kernel filters whole blocks and the pixels it leaves are
-// filtered here one by one, with the same rule on bytes.
+// ignored); the kernel filters the interior of every row at least a block
+// wide, and narrower rows are filtered here one pixel at a time with the
+// same rule on bytes.
 
 // 32-bit input is already in that form and is read in place.
 struct Direct32 {
