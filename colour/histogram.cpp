@@ -1,6 +1,8 @@
 // Pixel counting into the colour histogram and the shared squares table.
 #include "colour/histogram.h"
 
+#include "colour/row_cells.h"
+
 namespace kav::colour {
 namespace {
 
@@ -55,9 +57,15 @@ bool histogramAddPixels(uint32_t *histogram, const uint8_t *pixels, uint32_t wid
     case 24:
     case 32: {
       const uint32_t step = bitsPerPixel / 8;
+      const RowCellsFn toCells = rowCells();
+      uint32_t cells[kCellRun];
       for (uint32_t y = 0; y < height; ++y) {
         const uint8_t *p = pixels + static_cast<ptrdiff_t>(y) * pitchBytes;
-        for (uint32_t x = 0; x < width; ++x, p += step) bump(histogram, cellOf(p[2], p[1], p[0]));
+        for (uint32_t x = 0; x < width; x += kCellRun) {
+          const uint32_t n = width - x < kCellRun ? width - x : kCellRun;
+          toCells(cells, p + step * static_cast<size_t>(x), n, step);
+          for (uint32_t i = 0; i < n; ++i) bump(histogram, cells[i]);
+        }
       }
       return true;
     }

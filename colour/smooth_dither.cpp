@@ -4,8 +4,12 @@
 // all three components of two pixels at once.
 #include "colour/smooth_dither.h"
 
+#include <atomic>
 #include <cstring>
 #include <vector>
+
+#include "colour/smooth_dither_vector.h"
+#include "platform/os_cpu.h"
 
 namespace kav::colour {
 namespace {
@@ -146,21 +150,159 @@ void ditherRows(uint8_t *out, const uint8_t *input, uint32_t width, uint32_t hei
   copyRow(rows[1], height - 1);
 }
 
+// The vector path. Rows are held as 4-byte pixels (blue, green, red,
+// ignored); the kernel filters the interior of every row at least a block
+// wide, and narrower rows are filtered here one pixel at a time with the
+// same rule on bytes.
+
+// 32-bit input is already in that form and is read in place.
+struct Direct32 {
+  static constexpr bool kBuffered = false;
+  const uint8_t *operator()(uint8_t *, const uint8_t *src, uint32_t) const { return src; }
+};
+// Other layouts are widened a row at a time into the slot given.
+template <class Convert>
+struct Widened {
+  static constexpr bool kBuffered = true;
+  Convert convert;
+  const uint8_t *operator()(uint8_t *slot, const uint8_t *src, uint32_t width) const {
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t w = convert(src, x);
+      uint8_t *p = slot + 4 * static_cast<size_t>(x);
+      p[0] = static_cast<uint8_t>(w);
+      p[1] = static_cast<uint8_t>(w >> 10);
+      p[2] = static_cast<uint8_t>(w >> 20);
+      p[3] = 0;
+    }
+    return slot;
+  }
+};
+
+inline void copyPixels(uint8_t *o, const uint8_t *p, uint32_t count) {
+  for (uint32_t x = 0; x < count; ++x, o += 3, p += 4) o[0] = p[0], o[1] = p[1], o[2] = p[2];
+}
+
+void ditherPixel(uint8_t *o, const uint8_t *above, const uint8_t *mid, const uint8_t *below, uint32_t t) {
+  uint32_t hi[3] = {0, 0, 0}, lo[3] = {255, 255, 255};
+  for (const uint8_t *row : {above, mid, below}) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      const uint8_t *p = row + 4 * dx;
+      for (int c = 0; c < 3; ++c) {
+        hi[c] = p[c] > hi[c] ? p[c] : hi[c];
+        lo[c] = p[c] < lo[c] ? p[c] : lo[c];
+      }
+    }
+  }
+  const uint32_t sum = hi[0] - lo[0] + hi[1] - lo[1] + hi[2] - lo[2];
+  const bool dark = hi[0] < 32 && hi[1] < 32 && hi[2] < 32;
+  for (int c = 0; c < 3; ++c) {
+    o[c] = dark || sum <= 4 || sum >= 16 ? mid[c] : static_cast<uint8_t>(quantise(mid[c], t));
+  }
+}
+
+// Width and height at least 3.
+template <class Rows>
+void ditherRowsVector(uint8_t *out, const uint8_t *input, uint32_t width, uint32_t height, ptrdiff_t pitch,
+                      Rows rows, DitherBlocksFn blocks) {
+  const size_t slot = 4 * static_cast<size_t>(width);
+  std::vector<uint8_t> buffer(Rows::kBuffered ? 3 * slot : 0);
+  auto row = [&](uint32_t y) {
+    return rows(Rows::kBuffered ? buffer.data() + (y % 3) * slot : nullptr, input + static_cast<ptrdiff_t>(y) * pitch,
+                width);
+  };
+  const size_t outPitch = 3 * static_cast<size_t>(width);
+  const uint8_t *above = row(0), *mid = row(1);
+  copyPixels(out, above, width);
+  uint32_t index = kStartIndex;
+  for (uint32_t y = 1; y + 1 < height; ++y) {
+    const uint8_t *below = row(y + 1);
+    index = (index & 7) ? index - 1 : index + 7;
+    // Pixel x reads entry index - 8x (mod 64): a pattern of eight pixels.
+    uint8_t thresholds[8];
+    for (uint32_t j = 0; j < 8; ++j) thresholds[j] = kDither[(index - 8 * (j + 1)) & 63];
+    uint8_t *o = out + y * outPitch;
+    copyPixels(o, mid, 1);
+    for (uint32_t x = 1 + blocks(o, above, mid, below, width, thresholds); x + 1 < width; ++x) {
+      const size_t at = 4 * static_cast<size_t>(x);
+      ditherPixel(o + 3 * static_cast<size_t>(x), above + at, mid + at, below + at, thresholds[(x - 1) & 7]);
+    }
+    copyPixels(o + 3 * static_cast<size_t>(width - 1), mid + 4 * static_cast<size_t>(width - 1), 1);
+    index = (index - 8 * (width - 2)) & 63;
+    above = mid;
+    mid = below;
+  }
+  copyPixels(out + (height - 1) * outPitch, mid, width);
+}
+
+std::atomic<int> gUnit{-1};
+
+DitherUnit processorUnit() {
+  if (kav::os::simdDisabled()) return DitherUnit::kPortable;
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return DitherUnit::kAvx2;
+  if (__builtin_cpu_supports("sse4.1")) return DitherUnit::kSse41;
+#endif
+  return DitherUnit::kPortable;
+}
+
+// The kernel to use, or none for the portable path.
+DitherBlocksFn vectorBlocks(uint32_t width, uint32_t height) {
+  if (width < 3 || height < 3) return nullptr;
+  switch (ditherUnit()) {
+    case DitherUnit::kAvx2: return ditherBlocksAvx2;
+    case DitherUnit::kSse41: return ditherBlocksSse41;
+    default: return nullptr;
+  }
+}
+
 }  // namespace
 
+DitherUnit ditherUnit() {
+  int unit = gUnit.load(std::memory_order_relaxed);
+  if (unit < 0) {
+    unit = static_cast<int>(processorUnit());
+    gUnit.store(unit, std::memory_order_relaxed);
+  }
+  return static_cast<DitherUnit>(unit);
+}
+
+void limitDitherUnit(DitherUnit unit) {
+  const DitherUnit best = processorUnit();
+  gUnit.store(static_cast<int>(unit) < static_cast<int>(best) ? static_cast<int>(unit) : static_cast<int>(best),
+              std::memory_order_relaxed);
+}
+
+// Every layout takes the vector path when a vector unit is in use and the
+// picture has interior pixels; both paths write the same bytes.
 void smoothDither24(uint8_t *out, const uint8_t *input, uint32_t width, uint32_t height, ptrdiff_t pitchBytes) {
-  ditherRows(out, input, width, height, pitchBytes, Convert24{});
+  if (!out || !input) return;
+  if (DitherBlocksFn blocks = vectorBlocks(width, height))
+    ditherRowsVector(out, input, width, height, pitchBytes, Widened<Convert24>{}, blocks);
+  else
+    ditherRows(out, input, width, height, pitchBytes, Convert24{});
 }
 void smoothDither32(uint8_t *out, const uint8_t *input, uint32_t width, uint32_t height, ptrdiff_t pitchBytes) {
-  ditherRows(out, input, width, height, pitchBytes, Convert32{});
+  if (!out || !input) return;
+  if (DitherBlocksFn blocks = vectorBlocks(width, height))
+    ditherRowsVector(out, input, width, height, pitchBytes, Direct32{}, blocks);
+  else
+    ditherRows(out, input, width, height, pitchBytes, Convert32{});
 }
 void smoothDither16(uint8_t *out, const uint8_t *input, uint32_t width, uint32_t height, ptrdiff_t pitchBytes) {
-  ditherRows(out, input, width, height, pitchBytes, Convert16{});
+  if (!out || !input) return;
+  if (DitherBlocksFn blocks = vectorBlocks(width, height))
+    ditherRowsVector(out, input, width, height, pitchBytes, Widened<Convert16>{}, blocks);
+  else
+    ditherRows(out, input, width, height, pitchBytes, Convert16{});
 }
 void smoothDither8(uint8_t *out, const uint8_t *input, uint32_t width, uint32_t height, ptrdiff_t pitchBytes,
                    const uint8_t *palette) {
-  if (!palette) return;
-  ditherRows(out, input, width, height, pitchBytes, Convert8{palette});
+  if (!out || !input || !palette) return;
+  if (DitherBlocksFn blocks = vectorBlocks(width, height))
+    ditherRowsVector(out, input, width, height, pitchBytes, Widened<Convert8>{{palette}}, blocks);
+  else
+    ditherRows(out, input, width, height, pitchBytes, Convert8{palette});
 }
 
 }  // namespace kav::colour

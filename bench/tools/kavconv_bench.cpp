@@ -7,6 +7,12 @@
 // two is the tool's overhead: writing, sound, status and process start.
 // Times and rates are wall-clock (the child's work is not this process's
 // CPU time).
+//
+// Last, the same movie as an uncompressed AVI without sound, made once by
+// kavconv, into a PNG series: by kavconv, and by GStreamer's pngenc
+// (gst-launch-1.0 ... ! pngenc ! multifilesink) as the pace to keep. Each
+// reports the bytes of its series; the files must be no larger than
+// GStreamer's.
 #include <benchmark/benchmark.h>
 #include <kavutil/gfile.h>
 
@@ -16,6 +22,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,8 +76,11 @@ const std::string &movie() {
   return name;
 }
 
-// Runs kavconv with its output thrown away; its exit status.
-int runKavconv(const std::string &in, const std::string &out) {
+// Runs a program with its output thrown away; its exit status.
+int run(const std::vector<std::string> &args) {
+  std::vector<const char *> argv;
+  for (const auto &a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();
@@ -78,13 +88,16 @@ int runKavconv(const std::string &in, const std::string &out) {
     dup2(null, 0);
     dup2(null, 1);
     dup2(null, 2);
-    const char *argv[] = {KAVCONV_PATH, "--overwrite", in.c_str(), out.c_str(), nullptr};
-    execv(KAVCONV_PATH, const_cast<char *const *>(argv));
+    execvp(argv[0], const_cast<char *const *>(argv.data()));
     _exit(127);
   }
   int st = 0;
   waitpid(pid, &st, 0);
   return WIFEXITED(st) ? WEXITSTATUS(st) : 128;
+}
+
+int runKavconv(const std::string &in, const std::string &out) {
+  return run({KAVCONV_PATH, "--overwrite", in, out});
 }
 
 void convert(benchmark::State &state, const char *outName) {
@@ -143,6 +156,62 @@ void fetch(benchmark::State &state, uint32_t colourMode) {
       benchmark::Counter(double(state.iterations()) * kFrames, benchmark::Counter::kIsRate);
 }
 
+// The movie as an uncompressed AVI without sound; empty when kavconv failed.
+const std::string &aviMovie() {
+  static std::string name;
+  if (!name.empty()) return name;
+  const std::string avi = dir().file("bench-series.avi");
+  if (run({KAVCONV_PATH, "--overwrite", "--no-sound", movie(), avi}) == 0) name = avi;
+  return name;
+}
+
+// Bytes of every file in `folder`, which is then emptied.
+uint64_t seriesBytes(const std::string &folder) {
+  uint64_t total = 0;
+  for (const auto &e : std::filesystem::directory_iterator(folder)) total += e.file_size();
+  for (const auto &e : std::filesystem::directory_iterator(folder)) std::filesystem::remove(e.path());
+  return total;
+}
+
+// One PNG series per iteration, written by the command that `command`
+// makes from the AVI and the folder.
+template <class Command>
+void pngSeries(benchmark::State &state, const char *folderName, Command command) {
+  const std::string &avi = aviMovie();
+  if (avi.empty()) {
+    state.SkipWithError("the AVI could not be made");
+    return;
+  }
+  const std::string folder = dir().file(folderName);
+  std::filesystem::create_directories(folder);
+  uint64_t bytes = 0;
+  for (auto _ : state) {
+    if (run(command(avi, folder)) != 0) {
+      state.SkipWithError("the PNG series failed");
+      break;
+    }
+    state.PauseTiming();
+    bytes = seriesBytes(folder);
+    state.ResumeTiming();
+  }
+  state.counters["bytes"] = benchmark::Counter(double(bytes));
+  state.counters["fps"] =
+      benchmark::Counter(double(state.iterations()) * kFrames, benchmark::Counter::kIsRate);
+}
+
+void BM_KavconvAviToPng(benchmark::State &s) {
+  pngSeries(s, "kav-png", [](const std::string &avi, const std::string &folder) {
+    return std::vector<std::string>{KAVCONV_PATH, "--overwrite", avi, folder + "/frame.png"};
+  });
+}
+void BM_GstreamerAviToPng(benchmark::State &s) {
+  pngSeries(s, "gst-png", [](const std::string &avi, const std::string &folder) {
+    return std::vector<std::string>{"gst-launch-1.0", "-q", "filesrc", "location=" + avi, "!", "avidemux", "!",
+                                    "videoconvert", "!", "pngenc", "!", "multifilesink",
+                                    "location=" + folder + "/frame%05d.png"};
+  });
+}
+
 void BM_FetchTrueColour(benchmark::State &s) { fetch(s, 0); }
 void BM_Fetch8Bit(benchmark::State &s) { fetch(s, 1); }
 void BM_KavconvToAvi(benchmark::State &s) { convert(s, "bench-out.avi"); }
@@ -152,6 +221,8 @@ BENCHMARK(BM_FetchTrueColour)->Iterations(2)->UseRealTime()->Unit(benchmark::kMi
 BENCHMARK(BM_KavconvToAvi)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fetch8Bit)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KavconvToFlic)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GstreamerAviToPng)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KavconvAviToPng)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -162,6 +233,8 @@ int main(int argc, char **argv) {
   reporter.pair("BM_KavconvToAvi/iterations:2/real_time", "BM_FetchTrueColour/iterations:2/real_time");
   reporter.pair("BM_KavconvToFlic/iterations:2/real_time", "BM_Fetch8Bit/iterations:2/real_time");
   reporter.pair("BM_KavconvToFlic/iterations:2/real_time", "BM_FetchTrueColour/iterations:2/real_time");
+  reporter.pair("BM_KavconvAviToPng/iterations:2/real_time", "BM_GstreamerAviToPng/iterations:2/real_time",
+                ">= 1.0, bytes no more than GStreamer's");
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "colour/smooth_dither.h"
+#include "colour/smooth_dither_vector.h"
 
 namespace kc = kav::colour;
 
@@ -176,3 +177,92 @@ TEST(SmoothDither, AllInputLayoutsMatchTheModel) {
   kc::smoothDither24(out.data(), flipped.data() + (h - 1) * w * 3, w, h, -static_cast<ptrdiff_t>(w * 3));
   EXPECT_EQ(out, expect);
 }
+
+namespace {
+
+using kc::DitherUnit;
+
+class SmoothDitherVector : public ::testing::TestWithParam<DitherUnit> {
+ protected:
+  void SetUp() override {
+    kc::limitDitherUnit(GetParam());
+    if (kc::ditherUnit() != GetParam()) GTEST_SKIP() << "unit not available";
+  }
+  void TearDown() override { kc::limitDitherUnit(DitherUnit::kAvx2); }
+};
+
+// Gentle noise on plateaus that change every few pixels, with dark patches
+// and sharp steps, so that every branch of the filter is taken often.
+uint8_t sample(std::mt19937 &rng, uint32_t x, uint32_t y) {
+  const uint32_t patch = (x / 5 + y / 3) % 7;
+  if (patch == 0) return static_cast<uint8_t>(rng() % 36);
+  if (patch == 1) return static_cast<uint8_t>(rng());
+  return static_cast<uint8_t>(40 + 30 * patch + rng() % (patch == 2 ? 6 : 3));
+}
+
+}  // namespace
+
+TEST_P(SmoothDitherVector, WritesThePortableBytesForEveryLayoutAndShape) {
+  std::mt19937 rng(29);
+  const uint32_t widths[] = {1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 17, 18, 19, 31, 33, 70};
+  const uint32_t heights[] = {1, 2, 3, 4, 9};
+  for (uint32_t bits : {8u, 16u, 24u, 32u}) {
+    const uint32_t bpp = bits / 8;
+    std::vector<uint8_t> palette(768);
+    for (auto &v : palette) v = static_cast<uint8_t>(120 + rng() % 4);
+    for (int i = 0; i < 96; ++i) palette[rng() % 768] = static_cast<uint8_t>(rng());
+    for (uint32_t w : widths) {
+      for (uint32_t h : heights) {
+        for (bool bottomUp : {false, true}) {
+          // Rows padded by a few bytes, which the filter must not read as pixels.
+          const size_t rowBytes = w * bpp + 5;
+          std::vector<uint8_t> in(rowBytes * h);
+          for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+              uint8_t *p = &in[y * rowBytes + x * bpp];
+              if (bits == 8) {
+                p[0] = static_cast<uint8_t>(rng() % 4 ? rng() % 8 : rng());
+              } else if (bits == 16) {
+                const uint32_t v = (sample(rng, x, y) >> 3) | (sample(rng, x, y) >> 3) << 5 |
+                                   (sample(rng, x, y) >> 3) << 10 | (rng() & 1) << 15;
+                p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8);
+              } else {
+                for (uint32_t c = 0; c < 3; ++c) p[c] = sample(rng, x, y);
+                if (bits == 32) p[3] = static_cast<uint8_t>(rng());
+              }
+            }
+          const uint8_t *first = bottomUp ? in.data() + (h - 1) * rowBytes : in.data();
+          const ptrdiff_t pitch = bottomUp ? -static_cast<ptrdiff_t>(rowBytes) : static_cast<ptrdiff_t>(rowBytes);
+          auto run = [&](DitherUnit unit) {
+            kc::limitDitherUnit(unit);
+            std::vector<uint8_t> out(w * h * 3 + 1, 0xEE);
+            switch (bits) {
+              case 8: kc::smoothDither8(out.data(), first, w, h, pitch, palette.data()); break;
+              case 16: kc::smoothDither16(out.data(), first, w, h, pitch); break;
+              case 24: kc::smoothDither24(out.data(), first, w, h, pitch); break;
+              default: kc::smoothDither32(out.data(), first, w, h, pitch); break;
+            }
+            return out;
+          };
+          const auto want = run(DitherUnit::kPortable);
+          const auto got = run(GetParam());
+          ASSERT_EQ(got.back(), 0xEE) << "wrote past the picture";
+          ASSERT_EQ(got, want) << bits << " bits, " << w << " x " << h << (bottomUp ? " bottom-up" : "");
+        }
+      }
+    }
+  }
+}
+
+TEST_P(SmoothDitherVector, DithersAWidePictureAsTheModelDoes) {
+  // A picture wide enough for many blocks a row, whose rows carry the dither
+  // phase over from one to the next across several block counts.
+  std::mt19937 rng(30);
+  for (uint32_t w : {64u, 641u}) {
+    const uint32_t h = 12;
+    auto p = picture(w, h, [&](uint32_t x, uint32_t y, int) { return sample(rng, x, y); });
+    EXPECT_EQ(run24(p, w, h), model(p, w, h)) << w;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, SmoothDitherVector, ::testing::Values(DitherUnit::kSse41, DitherUnit::kAvx2));
