@@ -1,0 +1,323 @@
+// The animated GIF writer. Two giflib encoders share the work: `stream`
+// writes the file's own structure (header, screen, loop count, each frame's
+// control block and the trailer) and `coder` encodes image blocks into
+// memory, where the variants of a frame are compared by size before the
+// smaller one joins the stream. A frame's bytes collect in `pending` and go
+// to the file in one write once the frame is complete; `goodEnd` marks where
+// the last whole frame ends, which is where a failed write cuts the file
+// back to before the trailer is put.
+#include "platform/stillimage/still_gif_anim.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/os_file.h"
+
+namespace kav::still {
+
+namespace {
+
+int appendBytes(GifFileType *g, const GifByteType *src, int n) {
+  auto *out = static_cast<std::vector<uint8_t> *>(g->UserData);
+  try {
+    out->insert(out->end(), src, src + n);
+  } catch (const std::bad_alloc &) {
+    return 0;
+  }
+  return n;
+}
+
+constexpr uint8_t kTrailer = 0x3B;  // ';'
+
+struct MapDeleter {
+  void operator()(ColorMapObject *m) const { GifFreeMapObject(m); }
+};
+
+ColorMapObject *makeMap(const uint8_t *paletteRgb) {
+  GifColorType colours[256];
+  for (int i = 0; i < 256; ++i) {
+    colours[i].Red = paletteRgb[3 * i + 0];
+    colours[i].Green = paletteRgb[3 * i + 1];
+    colours[i].Blue = paletteRgb[3 * i + 2];
+  }
+  return GifMakeMapObject(256, colours);
+}
+
+void closeGif(GifFileType *&g, std::vector<uint8_t> *sink) {
+  if (!g) return;
+  g->UserData = sink;
+  int err = 0;
+  EGifCloseFile(g, &err);
+  g = nullptr;
+}
+
+}  // namespace
+
+struct GifAnimation {
+  KavOsFile file = KAV_INVALID_OS_FILE;
+  uint32_t width = 0, height = 0, plays = 0;
+  GifFileType *stream = nullptr;
+  GifFileType *coder = nullptr;
+  std::vector<uint8_t> pending;  // bytes of the frame being built
+  std::vector<uint8_t> discard;  // where encoders write what is not kept
+  std::vector<uint8_t> block, trial;
+  std::vector<uint8_t> pixels;   // the rectangle being coded
+  std::vector<uint32_t> screen;  // what a viewer shows after the frames so far, 0x00RRGGBB
+  std::vector<GifPixelType> line;
+  uint8_t global[768] = {};
+  uint64_t goodEnd = 0;  // end of the last whole frame in the file
+  uint32_t frames = 0;
+  bool failed = false;
+};
+
+namespace {
+
+// Puts the file's header: the screen with the global colour table (the
+// first frame's palette) and, unless the animation plays once, the loop
+// count (which counts repeats after the first showing).
+bool startStream(GifAnimation *a, const uint8_t *paletteRgb) {
+  std::unique_ptr<ColorMapObject, MapDeleter> map(makeMap(paletteRgb));
+  if (!map) return false;
+  std::memcpy(a->global, paletteRgb, sizeof a->global);
+  int err = 0;
+  a->stream = EGifOpen(&a->pending, appendBytes, &err);
+  a->coder = EGifOpen(&a->discard, appendBytes, &err);
+  if (!a->stream || !a->coder) return false;
+  EGifSetGifVersion(a->stream, true);
+  const int w = static_cast<int>(a->width), h = static_cast<int>(a->height);
+  if (EGifPutScreenDesc(a->stream, w, h, 8, 0, map.get()) == GIF_ERROR) return false;
+  // The coder only encodes image blocks, against the same global table.
+  if (EGifPutScreenDesc(a->coder, w, h, 8, 0, map.get()) == GIF_ERROR) return false;
+  a->discard.clear();
+  if (a->plays != 1) {
+    const uint32_t repeats = a->plays == 0 ? 0 : std::min<uint32_t>(a->plays - 1, 0xFFFF);
+    const uint8_t loop[3] = {1, static_cast<uint8_t>(repeats), static_cast<uint8_t>(repeats >> 8)};
+    if (EGifPutExtensionLeader(a->stream, APPLICATION_EXT_FUNC_CODE) == GIF_ERROR ||
+        EGifPutExtensionBlock(a->stream, 11, "NETSCAPE2.0") == GIF_ERROR ||
+        EGifPutExtensionBlock(a->stream, 3, loop) == GIF_ERROR || EGifPutExtensionTrailer(a->stream) == GIF_ERROR)
+      return false;
+  }
+  return true;
+}
+
+// One image block (descriptor, local table, coded pixels) into `out`.
+bool encodeBlock(GifAnimation *a, std::vector<uint8_t> &out, uint32_t left, uint32_t top, uint32_t w, uint32_t h,
+                 const ColorMapObject *local) {
+  out.clear();
+  a->coder->UserData = &out;
+  // Some giflib releases forget the previous block's local table when the
+  // next block has none.
+  if (a->coder->Image.ColorMap) {
+    GifFreeMapObject(a->coder->Image.ColorMap);
+    a->coder->Image.ColorMap = nullptr;
+  }
+  bool ok = EGifPutImageDesc(a->coder, static_cast<int>(left), static_cast<int>(top), static_cast<int>(w),
+                             static_cast<int>(h), false, local) != GIF_ERROR;
+  a->line.resize(w);
+  for (uint32_t y = 0; ok && y < h; ++y) {
+    // giflib masks the line it is given in place.
+    std::memcpy(a->line.data(), a->pixels.data() + size_t{y} * w, w);
+    ok = EGifPutLine(a->coder, a->line.data(), static_cast<int>(w)) != GIF_ERROR;
+  }
+  a->coder->UserData = &a->discard;
+  return ok;
+}
+
+bool putControl(GifAnimation *a, uint16_t delay, int transparent) {
+  GraphicsControlBlock gcb{};
+  gcb.DisposalMode = DISPOSE_DO_NOT;
+  gcb.UserInputFlag = false;
+  gcb.DelayTime = delay;
+  gcb.TransparentColor = transparent < 0 ? NO_TRANSPARENT_COLOR : transparent;
+  GifByteType bytes[4];
+  const size_t n = EGifGCBToExtension(&gcb, bytes);
+  return EGifPutExtension(a->stream, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(n), bytes) != GIF_ERROR;
+}
+
+// Cuts the file back to its last whole frame and ends it there.
+void abandon(GifAnimation *a) {
+  a->failed = true;
+  a->pending.clear();
+  if (a->file == KAV_INVALID_OS_FILE) return;
+  if (a->goodEnd == 0) {
+    os::truncate(a->file, 0);  // not even the header made it: nothing is valid
+    return;
+  }
+  if (os::seek(a->file, a->goodEnd) && os::write(a->file, &kTrailer, 1) == 1) {
+    os::truncate(a->file, a->goodEnd + 1);
+  } else {
+    // Without room for the trailer the frames end where the last one did;
+    // readers that meet the end of the file there take what came before.
+    os::truncate(a->file, a->goodEnd);
+  }
+}
+
+bool flushPending(GifAnimation *a) {
+  if (a->pending.empty()) return true;
+  if (os::write(a->file, a->pending.data(), a->pending.size()) != a->pending.size()) {
+    abandon(a);
+    return false;
+  }
+  a->goodEnd += a->pending.size();
+  a->pending.clear();
+  return true;
+}
+
+int putFrame(GifAnimation *a, const uint8_t *src, size_t pitch, const uint8_t *paletteRgb, uint16_t delay) {
+  const uint32_t w = a->width, h = a->height;
+  const bool first = a->stream == nullptr;
+  if (first) {
+    if (!startStream(a, paletteRgb)) return kStillNoMemory;
+    a->screen.assign(size_t{w} * h, 0);
+  }
+  uint32_t rgb[256];
+  for (int i = 0; i < 256; ++i)
+    rgb[i] = uint32_t{paletteRgb[3 * i]} << 16 | uint32_t{paletteRgb[3 * i + 1]} << 8 | paletteRgb[3 * i + 2];
+
+  // The rectangle that holds every pixel whose colour on screen changes.
+  uint32_t x0 = w, x1 = 0, y0 = h, y1 = 0;
+  if (first) {
+    x0 = 0, x1 = w - 1, y0 = 0, y1 = h - 1;
+  } else {
+    for (uint32_t y = 0; y < h; ++y) {
+      const uint8_t *s = src + y * pitch;
+      const uint32_t *d = a->screen.data() + size_t{y} * w;
+      uint32_t x = 0;
+      while (x < w && rgb[s[x]] == d[x]) ++x;
+      if (x == w) continue;
+      uint32_t r = w - 1;
+      while (rgb[s[r]] == d[r]) --r;
+      x0 = std::min(x0, x), x1 = std::max(x1, r);
+      y0 = std::min(y0, y), y1 = y;
+    }
+  }
+
+  if (x0 > x1) {
+    // Nothing changes: one transparent pixel keeps the frame's time.
+    a->pixels.assign(1, 0);
+    if (!putControl(a, delay, 0) || !encodeBlock(a, a->block, 0, 0, 1, 1, nullptr)) return kStillNoMemory;
+  } else {
+    const uint32_t rw = x1 - x0 + 1, rh = y1 - y0 + 1;
+    std::unique_ptr<ColorMapObject, MapDeleter> local;
+    if (std::memcmp(paletteRgb, a->global, sizeof a->global) != 0) {
+      local.reset(makeMap(paletteRgb));
+      if (!local) return kStillNoMemory;
+    }
+    // Opaque: the frame's own indices.
+    a->pixels.resize(size_t{rw} * rh);
+    bool used[256] = {};
+    bool anyUnchanged = false;
+    for (uint32_t y = 0; y < rh; ++y) {
+      const uint8_t *s = src + (y0 + y) * pitch + x0;
+      const uint32_t *d = a->screen.data() + size_t{y0 + y} * w + x0;
+      std::memcpy(a->pixels.data() + size_t{y} * rw, s, rw);
+      for (uint32_t x = 0; x < rw; ++x) {
+        if (rgb[s[x]] != d[x]) used[s[x]] = true;
+        else anyUnchanged = true;
+      }
+    }
+    if (!encodeBlock(a, a->block, x0, y0, rw, rh, local.get())) return kStillNoMemory;
+    int transparent = -1;
+    // Transparent: unchanged pixels take an index no changed pixel uses.
+    const int spare = first || !anyUnchanged ? -1 : static_cast<int>(std::find(used, used + 256, false) - used);
+    if (spare >= 0 && spare < 256) {
+      for (uint32_t y = 0; y < rh; ++y) {
+        const uint8_t *s = src + (y0 + y) * pitch + x0;
+        const uint32_t *d = a->screen.data() + size_t{y0 + y} * w + x0;
+        uint8_t *p = a->pixels.data() + size_t{y} * rw;
+        for (uint32_t x = 0; x < rw; ++x)
+          if (rgb[s[x]] == d[x]) p[x] = static_cast<uint8_t>(spare);
+      }
+      if (!encodeBlock(a, a->trial, x0, y0, rw, rh, local.get())) return kStillNoMemory;
+      if (a->trial.size() < a->block.size()) {
+        a->block.swap(a->trial);
+        transparent = spare;
+      }
+    }
+    if (!putControl(a, delay, transparent)) return kStillNoMemory;
+    for (uint32_t y = 0; y < rh; ++y) {
+      const uint8_t *s = src + (y0 + y) * pitch + x0;
+      uint32_t *d = a->screen.data() + size_t{y0 + y} * w + x0;
+      for (uint32_t x = 0; x < rw; ++x) d[x] = rgb[s[x]];
+    }
+  }
+  a->pending.insert(a->pending.end(), a->block.begin(), a->block.end());
+  if (!flushPending(a)) return kStillWriteFailed;
+  ++a->frames;
+  return kStillOk;
+}
+
+}  // namespace
+
+GifAnimation *gifAnimCreate(const char *fileName, uint32_t width, uint32_t height, uint32_t plays) {
+  if (!fileName || width == 0 || height == 0 || width > kGifMaxSide || height > kGifMaxSide) return nullptr;
+  auto *a = new (std::nothrow) GifAnimation;
+  if (!a) return nullptr;
+  a->file = os::createAlways(fileName, os::Share::None);
+  if (a->file == KAV_INVALID_OS_FILE) {
+    delete a;
+    return nullptr;
+  }
+  a->width = width;
+  a->height = height;
+  a->plays = plays;
+  return a;
+}
+
+int gifAnimPut(GifAnimation *a, const uint8_t *pixels, size_t pitchBytes, const uint8_t *paletteRgb,
+               uint16_t delayHundredths) {
+  if (!a || !pixels || !paletteRgb || pitchBytes < a->width) return kStillBadImage;
+  if (a->failed) return kStillWriteFailed;
+  try {
+    const int r = putFrame(a, pixels, pitchBytes, paletteRgb, delayHundredths);
+    if (r == kStillNoMemory) abandon(a);  // the frame half built is dropped
+    return r;
+  } catch (const std::bad_alloc &) {
+    abandon(a);
+    return kStillNoMemory;
+  }
+}
+
+uint32_t gifAnimFrames(const GifAnimation *a) { return a ? a->frames : 0; }
+uint64_t gifAnimBytes(const GifAnimation *a) { return a ? a->goodEnd : 0; }
+
+int gifAnimClose(GifAnimation *a, uint64_t *sizeBytes) {
+  if (!a) return kStillBadImage;
+  bool ok = !a->failed;
+  if (ok) {
+    try {
+      // An animation closed before its first frame still gets a header, so
+      // that the file is a GIF (one without pictures).
+      if (!a->stream) {
+        const uint8_t black[768] = {};
+        ok = startStream(a, black);
+      }
+      if (ok) {
+        a->stream->UserData = &a->pending;
+        int err = 0;
+        ok = EGifCloseFile(a->stream, &err) != GIF_ERROR;
+        a->stream = nullptr;
+      }
+      ok = ok && flushPending(a);
+    } catch (const std::bad_alloc &) {
+      ok = false;
+    }
+    if (!ok && !a->failed) abandon(a);
+  }
+  closeGif(a->stream, &a->discard);
+  closeGif(a->coder, &a->discard);
+  if (sizeBytes) *sizeBytes = a->failed ? (a->goodEnd ? a->goodEnd + 1 : 0) : a->goodEnd;
+  if (a->file != KAV_INVALID_OS_FILE) {
+    const int64_t size = os::size(a->file);
+    if (sizeBytes && size >= 0) *sizeBytes = static_cast<uint64_t>(size);
+    os::close(a->file);
+  }
+  delete a;
+  return ok ? kStillOk : kStillWriteFailed;
+}
+
+}  // namespace kav::still
