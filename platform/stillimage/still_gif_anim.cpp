@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "platform/os_file.h"
 
@@ -68,7 +69,12 @@ struct GifAnimation {
   std::vector<uint8_t> pixels;   // the rectangle being coded
   std::vector<uint32_t> screen;  // what a viewer shows after the frames so far, 0x00RRGGBB
   std::vector<GifPixelType> line;
-  uint8_t global[768] = {};
+  // The global table's colours (0x00RRGGBB) sorted, each with its index.
+  std::vector<std::pair<uint32_t, uint8_t>> globalColours;
+  int globalIndexOf(uint32_t colour) const {
+    const auto it = std::lower_bound(globalColours.begin(), globalColours.end(), std::make_pair(colour, uint8_t{0}));
+    return it != globalColours.end() && it->first == colour ? it->second : -1;
+  }
   uint64_t goodEnd = 0;  // end of the last whole frame in the file
   uint32_t frames = 0;
   bool failed = false;
@@ -76,13 +82,19 @@ struct GifAnimation {
 
 namespace {
 
-// Puts the file's header: the screen with the global colour table (the
-// first frame's palette) and, unless the animation plays once, the loop
-// count (which counts repeats after the first showing).
-bool startStream(GifAnimation *a, const uint8_t *paletteRgb) {
-  std::unique_ptr<ColorMapObject, MapDeleter> map(makeMap(paletteRgb));
+// Puts the file's header: the screen with the global colour table and,
+// unless the animation plays once, the loop count (which counts repeats
+// after the first showing).
+bool startStream(GifAnimation *a, const uint8_t *tableRgb) {
+  std::unique_ptr<ColorMapObject, MapDeleter> map(makeMap(tableRgb));
   if (!map) return false;
-  std::memcpy(a->global, paletteRgb, sizeof a->global);
+  a->globalColours.clear();
+  for (int i = 0; i < 256; ++i)
+    a->globalColours.emplace_back(
+        uint32_t{tableRgb[3 * i]} << 16 | uint32_t{tableRgb[3 * i + 1]} << 8 | tableRgb[3 * i + 2],
+        static_cast<uint8_t>(i));
+  // For a colour listed twice, the lower index is found.
+  std::sort(a->globalColours.begin(), a->globalColours.end());
   int err = 0;
   a->stream = EGifOpen(&a->pending, appendBytes, &err);
   a->coder = EGifOpen(&a->discard, appendBytes, &err);
@@ -105,8 +117,11 @@ bool startStream(GifAnimation *a, const uint8_t *paletteRgb) {
 }
 
 // One image block (descriptor, local table, coded pixels) into `out`.
+// Without a local table the pixels are coded in `globalBits` bits, fewer
+// than the global table's 8 when the block uses only its first entries (the
+// code size is the block's own; decoders take it from the block).
 bool encodeBlock(GifAnimation *a, std::vector<uint8_t> &out, uint32_t left, uint32_t top, uint32_t w, uint32_t h,
-                 const ColorMapObject *local) {
+                 const ColorMapObject *local, int globalBits = 8) {
   out.clear();
   a->coder->UserData = &out;
   // Some giflib releases forget the previous block's local table when the
@@ -115,8 +130,11 @@ bool encodeBlock(GifAnimation *a, std::vector<uint8_t> &out, uint32_t left, uint
     GifFreeMapObject(a->coder->Image.ColorMap);
     a->coder->Image.ColorMap = nullptr;
   }
+  // giflib sizes its codes by the table the block uses.
+  a->coder->SColorMap->BitsPerPixel = globalBits;
   bool ok = EGifPutImageDesc(a->coder, static_cast<int>(left), static_cast<int>(top), static_cast<int>(w),
                              static_cast<int>(h), false, local) != GIF_ERROR;
+  a->coder->SColorMap->BitsPerPixel = 8;
   a->line.resize(w);
   for (uint32_t y = 0; ok && y < h; ++y) {
     // giflib masks the line it is given in place.
@@ -167,16 +185,118 @@ bool flushPending(GifAnimation *a) {
   return true;
 }
 
+struct Rect {
+  uint32_t left, top, width, height;
+};
+
+// One way of coding a frame's rectangle.
+struct Variant {
+  std::vector<uint8_t> bytes;
+  int transparent = -1;
+  bool ok = false;  // false: this way cannot code the frame
+};
+
+// Bits for codes 0 .. count - 1 (at least 1).
+int bitsFor(int count) {
+  int bits = 1;
+  while ((1 << bits) < count) ++bits;
+  return bits;
+}
+
+// Codes the rectangle against the global table when every colour it needs
+// is there, else against a local table of just the colours it needs. Either
+// way a colour is one code (a palette listing it twice does not split it),
+// and the codes are as few bits as the highest one needs. `needed` marks
+// the frame's indices that must show; with `transparent` the other pixels
+// become a code none of them uses.
+bool codeVariant(GifAnimation *a, const uint8_t *src, size_t pitch, const uint32_t *rgb, const Rect &r,
+                 const bool *needed, const int *toGlobal, bool transparent, Variant &out) {
+  bool global = true;
+  for (int i = 0; i < 256 && global; ++i) global = !needed[i] || toGlobal[i] >= 0;
+  uint8_t code[256] = {};
+  bool taken[256] = {};
+  uint32_t localColours[256];
+  int count = 0;  // codes the needed colours take: highest + 1
+  for (int i = 0; i < 256; ++i) {
+    if (!needed[i]) continue;
+    int c = toGlobal[i];
+    if (!global) {
+      c = static_cast<int>(std::find(localColours, localColours + count, rgb[i]) - localColours);
+      if (c == count) localColours[count++] = rgb[i];
+    }
+    code[i] = static_cast<uint8_t>(c);
+    taken[c] = true;
+    count = std::max(count, c + 1);
+  }
+  int spare = -1;
+  if (transparent) {
+    spare = static_cast<int>(std::find(taken, taken + 256, false) - taken);
+    if (spare == 256) return true;  // every code shows a changed colour
+    count = std::max(count, spare + 1);
+  }
+  const int bits = bitsFor(count);
+  std::unique_ptr<ColorMapObject, MapDeleter> local;
+  if (!global) {
+    GifColorType colours[256] = {};
+    for (int c = 0; c < count && c < 256; ++c) {
+      if (c == spare) continue;
+      colours[c].Red = static_cast<GifByteType>(localColours[c] >> 16);
+      colours[c].Green = static_cast<GifByteType>(localColours[c] >> 8);
+      colours[c].Blue = static_cast<GifByteType>(localColours[c]);
+    }
+    local.reset(GifMakeMapObject(1 << bits, colours));
+    if (!local) return false;
+  }
+  const uint32_t w = a->width;
+  a->pixels.resize(size_t{r.width} * r.height);
+  for (uint32_t y = 0; y < r.height; ++y) {
+    const uint8_t *s = src + (r.top + y) * pitch + r.left;
+    const uint32_t *d = a->screen.data() + size_t{r.top + y} * w + r.left;
+    uint8_t *p = a->pixels.data() + size_t{y} * r.width;
+    for (uint32_t x = 0; x < r.width; ++x)
+      p[x] = spare >= 0 && rgb[s[x]] == d[x] ? static_cast<uint8_t>(spare) : code[s[x]];
+  }
+  if (!encodeBlock(a, out.bytes, r.left, r.top, r.width, r.height, local.get(), bits)) return false;
+  out.transparent = spare;
+  out.ok = true;
+  return true;
+}
+
+// The global table, from the first frame: the colours it shows first (so
+// that it codes in as few bits as they need), then the palette's other
+// colours (so that later frames with this palette find theirs), then black.
+void globalTableOf(const GifAnimation *a, const uint8_t *src, size_t pitch, const uint32_t *rgb, uint8_t *tableRgb) {
+  uint32_t colours[256];
+  int count = 0;
+  bool seen[256] = {};
+  auto add = [&](int i) {
+    if (seen[i]) return;
+    seen[i] = true;
+    if (std::find(colours, colours + count, rgb[i]) == colours + count) colours[count++] = rgb[i];
+  };
+  for (uint32_t y = 0; y < a->height; ++y)
+    for (uint32_t x = 0; x < a->width; ++x) add(src[y * pitch + x]);
+  for (int i = 0; i < 256; ++i) add(i);
+  std::memset(tableRgb, 0, 768);
+  for (int c = 0; c < count; ++c) {
+    tableRgb[3 * c] = static_cast<uint8_t>(colours[c] >> 16);
+    tableRgb[3 * c + 1] = static_cast<uint8_t>(colours[c] >> 8);
+    tableRgb[3 * c + 2] = static_cast<uint8_t>(colours[c]);
+  }
+}
+
 int putFrame(GifAnimation *a, const uint8_t *src, size_t pitch, const uint8_t *paletteRgb, uint16_t delay) {
   const uint32_t w = a->width, h = a->height;
   const bool first = a->stream == nullptr;
-  if (first) {
-    if (!startStream(a, paletteRgb)) return kStillNoMemory;
-    a->screen.assign(size_t{w} * h, 0);
-  }
   uint32_t rgb[256];
   for (int i = 0; i < 256; ++i)
     rgb[i] = uint32_t{paletteRgb[3 * i]} << 16 | uint32_t{paletteRgb[3 * i + 1]} << 8 | paletteRgb[3 * i + 2];
+  if (first) {
+    uint8_t table[768];
+    globalTableOf(a, src, pitch, rgb, table);
+    if (!startStream(a, table)) return kStillNoMemory;
+    a->screen.assign(size_t{w} * h, 0);
+  }
 
   // The rectangle that holds every pixel whose colour on screen changes.
   uint32_t x0 = w, x1 = 0, y0 = h, y1 = 0;
@@ -199,46 +319,38 @@ int putFrame(GifAnimation *a, const uint8_t *src, size_t pitch, const uint8_t *p
   if (x0 > x1) {
     // Nothing changes: one transparent pixel keeps the frame's time.
     a->pixels.assign(1, 0);
-    if (!putControl(a, delay, 0) || !encodeBlock(a, a->block, 0, 0, 1, 1, nullptr)) return kStillNoMemory;
+    if (!putControl(a, delay, 0) || !encodeBlock(a, a->block, 0, 0, 1, 1, nullptr, 2)) return kStillNoMemory;
   } else {
     const uint32_t rw = x1 - x0 + 1, rh = y1 - y0 + 1;
-    std::unique_ptr<ColorMapObject, MapDeleter> local;
-    if (std::memcmp(paletteRgb, a->global, sizeof a->global) != 0) {
-      local.reset(makeMap(paletteRgb));
-      if (!local) return kStillNoMemory;
-    }
-    // Opaque: the frame's own indices.
-    a->pixels.resize(size_t{rw} * rh);
-    bool used[256] = {};
+    const Rect r{x0, y0, rw, rh};
+    // Which indices the rectangle uses, all of them and the changed ones.
+    bool usedAll[256] = {}, usedChanged[256] = {};
     bool anyUnchanged = false;
     for (uint32_t y = 0; y < rh; ++y) {
       const uint8_t *s = src + (y0 + y) * pitch + x0;
       const uint32_t *d = a->screen.data() + size_t{y0 + y} * w + x0;
-      std::memcpy(a->pixels.data() + size_t{y} * rw, s, rw);
       for (uint32_t x = 0; x < rw; ++x) {
-        if (rgb[s[x]] != d[x]) used[s[x]] = true;
+        usedAll[s[x]] = true;
+        if (rgb[s[x]] != d[x]) usedChanged[s[x]] = true;
         else anyUnchanged = true;
       }
     }
-    if (!encodeBlock(a, a->block, x0, y0, rw, rh, local.get())) return kStillNoMemory;
-    int transparent = -1;
-    // Transparent: unchanged pixels take an index no changed pixel uses.
-    const int spare = first || !anyUnchanged ? -1 : static_cast<int>(std::find(used, used + 256, false) - used);
-    if (spare >= 0 && spare < 256) {
-      for (uint32_t y = 0; y < rh; ++y) {
-        const uint8_t *s = src + (y0 + y) * pitch + x0;
-        const uint32_t *d = a->screen.data() + size_t{y0 + y} * w + x0;
-        uint8_t *p = a->pixels.data() + size_t{y} * rw;
-        for (uint32_t x = 0; x < rw; ++x)
-          if (rgb[s[x]] == d[x]) p[x] = static_cast<uint8_t>(spare);
-      }
-      if (!encodeBlock(a, a->trial, x0, y0, rw, rh, local.get())) return kStillNoMemory;
-      if (a->trial.size() < a->block.size()) {
-        a->block.swap(a->trial);
-        transparent = spare;
-      }
+    // Where each of the frame's colours sits in the global table, if at all.
+    int toGlobal[256];
+    for (int i = 0; i < 256; ++i) toGlobal[i] = a->globalIndexOf(rgb[i]);
+
+    // Opaque: every pixel of the rectangle coded.
+    Variant best;
+    if (!codeVariant(a, src, pitch, rgb, r, usedAll, toGlobal, false, best)) return kStillNoMemory;
+    // Transparent: unchanged pixels take an index no changed pixel uses,
+    // kept when that codes smaller.
+    if (!first && anyUnchanged) {
+      Variant trial;
+      if (!codeVariant(a, src, pitch, rgb, r, usedChanged, toGlobal, true, trial)) return kStillNoMemory;
+      if (trial.ok && trial.bytes.size() < best.bytes.size()) std::swap(best, trial);
     }
-    if (!putControl(a, delay, transparent)) return kStillNoMemory;
+    a->block.swap(best.bytes);
+    if (!putControl(a, delay, best.transparent)) return kStillNoMemory;
     for (uint32_t y = 0; y < rh; ++y) {
       const uint8_t *s = src + (y0 + y) * pitch + x0;
       uint32_t *d = a->screen.data() + size_t{y0 + y} * w + x0;
