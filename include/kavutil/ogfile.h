@@ -26,12 +26,16 @@ KAV_BEGIN_DECLS
 #define OGFILE_ASK_WITH_DIALOG 1  /* ask through the threaded dialog; no unsupported-type message */
 #define OGFILE_OVERWRITE 2        /* overwrite existing files without asking */
 /* A ".gif" target becomes one animated GIF holding every frame instead of a
-   numbered series of stills. Each frame shows for its share of the movie's
-   time in hundredths of a second, rounded so that the delays add up to the
-   movie's length (30 frames per second give 3, 3, 4, ...). The animation
-   plays the number of times given with OGFILE_GIF_PLAYS, for ever when none
-   is. frameNumber counts the frames the file holds; a failed write or an
-   early close leaves a valid GIF of the frames written. */
+   numbered series of stills. Every frame decodes to the colours put: the
+   global colour table holds the first frame's palette (reordered), a frame
+   brings a table of its own only when its palette changed to colours that
+   one lacks, and only the part of a frame that changed is stored. Each
+   frame shows for its share of the movie's time in hundredths of a second,
+   rounded so that the delays add up to the movie's length (30 frames per
+   second give 3, 3, 4, ...). The animation plays the number of times given
+   with OGFILE_GIF_PLAYS, for ever when none is. frameNumber counts the
+   frames the file holds; a failed write or an early close leaves a valid
+   GIF of the frames written. */
 #define OGFILE_GIF_ANIMATION 4
 #define OGFILE_GIF_PLAYS(n) (((uint32_t)(n) & 0xFFFFu) << 16) /* 0: for ever */
 #define OGFILE_GIF_PLAYS_OF(options) ((uint32_t)(options) >> 16)

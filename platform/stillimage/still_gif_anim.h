@@ -3,13 +3,17 @@
 // animation's frames back into whole pictures (for checking what was
 // written, and for anyone who needs every frame rather than the first).
 //
-// The writer keeps one global colour table while the palette stays the one
-// the first frame brought, and gives a frame a local table only when its
-// palette differs from that one. Each frame stores only the rectangle that
-// changed since the picture on screen, with the unchanged pixels made
-// transparent when that codes smaller. Every frame reaches the file whole
-// before the next is begun, so a failed write or an early close leaves a
-// valid animation of the frames written so far.
+// The writer's global colour table holds the first frame's palette, the
+// colours that frame shows first, so that a frame using only those codes in
+// as few bits as they need. A frame whose palette changed is coded against
+// the global table when every colour it must show is there, and otherwise
+// brings a local table of just those colours. Frames with the first
+// palette never need one. Each frame stores only the rectangle whose
+// colours changed on screen, with the unchanged pixels made transparent
+// when that codes smaller. The decoded colours are exactly those put; the
+// indices are the writer's own. Every frame reaches the file whole before
+// the next is begun, so a failed write or an early close leaves a valid
+// animation of the frames written so far.
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,7 @@
 // write leaves a GIF of the frames that reached the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,13 @@ TEST(OGFileGif, EveryFrameReadsBackWithItsColoursTablesAndTime) {
   kavtest::TempDir tmp;
   const std::string name = tmp.file("walk.gif");
   constexpr uint32_t kFrames = 12;
-  // The palette changes for frames 7 and 8 (a fade), then comes back.
-  auto paletteFor = [](uint32_t n) { return ogtest::palette(n == 7 || n == 8 ? n : 0); };
+  // The palette changes for frames 7 and 8 (a fade), then comes back; for
+  // frame 10 it lists the same colours in another order.
+  auto paletteFor = [](uint32_t n) {
+    auto p = ogtest::palette(n == 7 || n == 8 ? n : 0);
+    if (n == 10) std::rotate(p.begin(), p.begin() + 3, p.end());
+    return p;
+  };
   OGFile *o = OGFileCreate(0, name.c_str(), kFrames, 30, 1, kW, kH, kPitch, nullptr,
                            OGFILE_OVERWRITE | OGFILE_GIF_ANIMATION, 1);
   ASSERT_NE(o, nullptr);
@@ -87,7 +93,8 @@ TEST(OGFileGif, EveryFrameReadsBackWithItsColoursTablesAndTime) {
     // 30 frames per second: 3, 3, 4 hundredths, over and over.
     EXPECT_EQ(got.delayHundredths, n % 3 == 2 ? 4 : 3);
     total += got.delayHundredths;
-    // A table of its own only where the palette differs from the first.
+    // A table of its own only where the palette brings colours the first
+    // one lacks.
     EXPECT_EQ(got.localTable, n == 7 || n == 8);
   }
   EXPECT_EQ(total, kFrames * 100 / 30);
@@ -176,6 +183,32 @@ TEST(OGFileGif, AFailedWriteLeavesTheFramesThatReachedTheFile) {
     for (size_t i = 0; i < frames[n].size(); ++i) wrong += g.frames[n].rgb[i] != rgbOf(pal, frames[n][i]);
     EXPECT_EQ(wrong, 0u) << n;
   }
+}
+
+// The composing reader meets a file cut anywhere, or with a byte spoilt, and
+// answers without reading outside what it holds.
+TEST(OGFileGif, DamagedAnimationsReadSafely) {
+  kavtest::TempDir tmp;
+  const std::string name = tmp.file("d.gif");
+  OGFile *o = OGFileCreate(0, name.c_str(), 4, 10, 1, kW, kH, kPitch, nullptr,
+                           OGFILE_OVERWRITE | OGFILE_GIF_ANIMATION, 1);
+  ASSERT_NE(o, nullptr);
+  for (uint32_t n = 0; n < 4; ++n) OGFilePut(o, sceneFrame(n).data(), ogtest::palette(n == 3 ? 5 : 0).data());
+  OGFileClose(o);
+  const std::vector<uint8_t> whole = kavtest::readFile(name);
+  for (size_t cut = 0; cut < whole.size(); ++cut) {
+    std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<long>(cut));
+    GifComposed g;
+    EXPECT_NE(kav::still::gifAnimRead(part.data(), part.size(), 100, &g), 0) << cut;
+  }
+  for (size_t at = 6; at < whole.size(); at += 7) {
+    std::vector<uint8_t> spoilt = whole;
+    spoilt[at] ^= 0xA5;
+    GifComposed g;
+    kav::still::gifAnimRead(spoilt.data(), spoilt.size(), 100, &g);  // any answer, no stray access
+  }
+  GifComposed g;
+  EXPECT_NE(kav::still::gifAnimRead(whole.data(), whole.size(), 3, &g), 0);  // more frames than allowed
 }
 
 TEST(OGFileGif, WithoutTheOptionAGifIsStillANumberedSeries) {
