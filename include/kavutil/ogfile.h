@@ -29,7 +29,7 @@ KAV_BEGIN_DECLS
    numbered series of stills. Every frame decodes to the colours put: the
    global colour table holds the first frame's palette (reordered), a frame
    brings a table of its own only when its palette changed to colours that
-   one lacks, and only the part of a frame that changed is stored. Each
+   one lacks and has no room for, and only the part of a frame that changed is stored. Each
    frame shows for its share of the movie's time in hundredths of a second,
    rounded so that the delays add up to the movie's length (30 frames per
    second give 3, 3, 4, ...). The animation plays the number of times given

@@ -69,8 +69,12 @@ struct GifAnimation {
   std::vector<uint8_t> pixels;   // the rectangle being coded
   std::vector<uint32_t> screen;  // what a viewer shows after the frames so far, 0x00RRGGBB
   std::vector<GifPixelType> line;
-  // The global table's colours (0x00RRGGBB) sorted, each with its index.
+  // The global table's colours (0x00RRGGBB) sorted, each with its index;
+  // the slots past the first palette's colours are free until a later
+  // frame's new colour takes one (no frame before it refers to them, so
+  // the table can still change there).
   std::vector<std::pair<uint32_t, uint8_t>> globalColours;
+  uint32_t firstFreeSlot = 256;
   int globalIndexOf(uint32_t colour) const {
     const auto it = std::lower_bound(globalColours.begin(), globalColours.end(), std::make_pair(colour, uint8_t{0}));
     return it != globalColours.end() && it->first == colour ? it->second : -1;
@@ -85,11 +89,12 @@ namespace {
 // Puts the file's header: the screen with the global colour table and,
 // unless the animation plays once, the loop count (which counts repeats
 // after the first showing).
-bool startStream(GifAnimation *a, const uint8_t *tableRgb) {
+bool startStream(GifAnimation *a, const uint8_t *tableRgb, uint32_t colours) {
   std::unique_ptr<ColorMapObject, MapDeleter> map(makeMap(tableRgb));
   if (!map) return false;
   a->globalColours.clear();
-  for (int i = 0; i < 256; ++i)
+  a->firstFreeSlot = colours;
+  for (uint32_t i = 0; i < colours; ++i)
     a->globalColours.emplace_back(
         uint32_t{tableRgb[3 * i]} << 16 | uint32_t{tableRgb[3 * i + 1]} << 8 | tableRgb[3 * i + 2],
         static_cast<uint8_t>(i));
@@ -265,7 +270,8 @@ bool codeVariant(GifAnimation *a, const uint8_t *src, size_t pitch, const uint32
 // The global table, from the first frame: the colours it shows first (so
 // that it codes in as few bits as they need), then the palette's other
 // colours (so that later frames with this palette find theirs), then black.
-void globalTableOf(const GifAnimation *a, const uint8_t *src, size_t pitch, const uint32_t *rgb, uint8_t *tableRgb) {
+uint32_t globalTableOf(const GifAnimation *a, const uint8_t *src, size_t pitch, const uint32_t *rgb,
+                       uint8_t *tableRgb) {
   uint32_t colours[256];
   int count = 0;
   bool seen[256] = {};
@@ -283,6 +289,38 @@ void globalTableOf(const GifAnimation *a, const uint8_t *src, size_t pitch, cons
     tableRgb[3 * c + 1] = static_cast<uint8_t>(colours[c] >> 8);
     tableRgb[3 * c + 2] = static_cast<uint8_t>(colours[c]);
   }
+  return static_cast<uint32_t>(count);
+}
+
+// Gives the colours the rectangle shows that the global table lacks the
+// table's free slots, when there are enough, and writes them into the
+// file's table. False after a failed write.
+constexpr uint64_t kGlobalTableOffset = 13;  // after the signature and the screen descriptor
+bool placeNewColours(GifAnimation *a, const uint32_t *rgb, const bool *used, int *toGlobal) {
+  uint32_t missing[256];
+  uint32_t count = 0;
+  for (int i = 0; i < 256; ++i)
+    if (used[i] && toGlobal[i] < 0 && std::find(missing, missing + count, rgb[i]) == missing + count)
+      missing[count++] = rgb[i];
+  if (count == 0 || count > 256 - a->firstFreeSlot || a->goodEnd == 0) return true;
+  uint8_t bytes[768];
+  for (uint32_t c = 0; c < count; ++c) {
+    bytes[3 * c] = static_cast<uint8_t>(missing[c] >> 16);
+    bytes[3 * c + 1] = static_cast<uint8_t>(missing[c] >> 8);
+    bytes[3 * c + 2] = static_cast<uint8_t>(missing[c]);
+  }
+  const uint64_t at = kGlobalTableOffset + 3 * uint64_t{a->firstFreeSlot};
+  if (!os::seek(a->file, at) || os::write(a->file, bytes, 3 * count) != 3 * count || !os::seek(a->file, a->goodEnd)) {
+    abandon(a);
+    return false;
+  }
+  for (uint32_t c = 0; c < count; ++c)
+    a->globalColours.emplace_back(missing[c], static_cast<uint8_t>(a->firstFreeSlot + c));
+  a->firstFreeSlot += count;
+  std::sort(a->globalColours.begin(), a->globalColours.end());
+  for (int i = 0; i < 256; ++i)
+    if (toGlobal[i] < 0) toGlobal[i] = a->globalIndexOf(rgb[i]);
+  return true;
 }
 
 int putFrame(GifAnimation *a, const uint8_t *src, size_t pitch, const uint8_t *paletteRgb, uint16_t delay) {
@@ -293,8 +331,8 @@ int putFrame(GifAnimation *a, const uint8_t *src, size_t pitch, const uint8_t *p
     rgb[i] = uint32_t{paletteRgb[3 * i]} << 16 | uint32_t{paletteRgb[3 * i + 1]} << 8 | paletteRgb[3 * i + 2];
   if (first) {
     uint8_t table[768];
-    globalTableOf(a, src, pitch, rgb, table);
-    if (!startStream(a, table)) return kStillNoMemory;
+    const uint32_t colours = globalTableOf(a, src, pitch, rgb, table);
+    if (!startStream(a, table, colours)) return kStillNoMemory;
     a->screen.assign(size_t{w} * h, 0);
   }
 
@@ -338,6 +376,7 @@ int putFrame(GifAnimation *a, const uint8_t *src, size_t pitch, const uint8_t *p
     // Where each of the frame's colours sits in the global table, if at all.
     int toGlobal[256];
     for (int i = 0; i < 256; ++i) toGlobal[i] = a->globalIndexOf(rgb[i]);
+    if (!placeNewColours(a, rgb, usedAll, toGlobal)) return kStillWriteFailed;
 
     // Opaque: every pixel of the rectangle coded.
     Variant best;
@@ -406,7 +445,7 @@ int gifAnimClose(GifAnimation *a, uint64_t *sizeBytes) {
       // that the file is a GIF (one without pictures).
       if (!a->stream) {
         const uint8_t black[768] = {};
-        ok = startStream(a, black);
+        ok = startStream(a, black, 1);
       }
       if (ok) {
         a->stream->UserData = &a->pending;

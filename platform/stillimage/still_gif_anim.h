@@ -6,8 +6,10 @@
 // The writer's global colour table holds the first frame's palette, the
 // colours that frame shows first, so that a frame using only those codes in
 // as few bits as they need. A frame whose palette changed is coded against
-// the global table when every colour it must show is there, and otherwise
-// brings a local table of just those colours. Frames with the first
+// the global table when every colour it must show is there or fits in the
+// table's room left by a palette of fewer than 256 colours (slots no
+// earlier frame refers to, written into the file's table in place), and
+// otherwise brings a local table of just those colours. Frames with the first
 // palette never need one. Each frame stores only the rectangle whose
 // colours changed on screen, with the unchanged pixels made transparent
 // when that codes smaller. The decoded colours are exactly those put; the

@@ -110,6 +110,39 @@ TEST(OGFileGif, EveryFrameReadsBackWithItsColoursTablesAndTime) {
   EXPECT_EQ(g.frames[1].height, 7u);
 }
 
+// A palette of few colours leaves the global table room: colours that
+// arrive later with a changed palette take it, with no local table, and
+// every frame still shows what was put.
+TEST(OGFileGif, NewColoursTakeTheGlobalTablesFreeRoom) {
+  kavtest::TempDir tmp;
+  const std::string name = tmp.file("few.gif");
+  auto few = [](uint32_t base) {
+    std::vector<uint8_t> p(768);
+    for (int i = 0; i < 256; ++i) {
+      p[3 * i] = static_cast<uint8_t>(base + (i % 16) * 8);
+      p[3 * i + 1] = static_cast<uint8_t>(base);
+      p[3 * i + 2] = static_cast<uint8_t>(i % 16);
+    }
+    return p;
+  };
+  const std::vector<uint8_t> palettes[] = {few(0), few(0), few(100), few(0), few(200)};
+  OGFile *o = OGFileCreate(0, name.c_str(), 5, 10, 1, kW, kH, kPitch, nullptr,
+                           OGFILE_OVERWRITE | OGFILE_GIF_ANIMATION, 1);
+  ASSERT_NE(o, nullptr);
+  for (uint32_t n = 0; n < 5; ++n) OGFilePut(o, sceneFrame(n).data(), palettes[n].data());
+  OGFileClose(o);
+  const GifComposed g = readBack(name);
+  ASSERT_EQ(g.frames.size(), 5u);
+  for (uint32_t n = 0; n < 5; ++n) {
+    const auto f = sceneFrame(n);
+    uint32_t wrong = 0;
+    for (uint32_t y = 0; y < kH; ++y)
+      for (uint32_t x = 0; x < kW; ++x) wrong += g.frames[n].rgb[y * kW + x] != rgbOf(palettes[n], f[y * kPitch + x]);
+    EXPECT_EQ(wrong, 0u) << n;
+    EXPECT_FALSE(g.frames[n].localTable) << n;
+  }
+}
+
 TEST(OGFileGif, DelaysAddUpAndPlaysAreCounted) {
   kavtest::TempDir tmp;
   struct Case {
