@@ -101,6 +101,11 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
       break;
     }
   }
+  if (chosen && o.kind == OGFILE_GIF && (options & OGFILE_GIF_ANIMATION)) {
+    h->gifAnimation = 1;
+    h->gifPlays = OGFILE_GIF_PLAYS_OF(options);
+  }
+  const bool numbered = o.kind != OGFILE_FLIC && o.kind != OGFILE_AVI && !h->gifAnimation;
   if (!chosen) {
     if (!(options & OGFILE_ASK_WITH_DIALOG)) report(h, kUnsupported, 2);
   } else {
@@ -114,8 +119,8 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
     }
     char first[KAV_NAME_MAX];
     std::strcpy(first, o.name);
-    if (named && o.kind != OGFILE_FLIC && o.kind != OGFILE_AVI) named = createStill(h) && h->fileName[0];
-    if (named && o.kind != OGFILE_FLIC && o.kind != OGFILE_AVI) std::strcpy(first, h->fileName);
+    if (named && numbered) named = createStill(h) && h->fileName[0];
+    if (named && numbered) std::strcpy(first, h->fileName);
     if (!named) {
       if (o.kind == OGFILE_FLIC) report(h, "Error creating the output flic.", 2);
       else if (o.kind == OGFILE_AVI) report(h, "Error creating the output AVI file.", 2);
@@ -125,6 +130,8 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
       ok = createFlic(h);
     } else if (o.kind == OGFILE_AVI) {
       ok = createAvi(h);
+    } else if (h->gifAnimation) {
+      ok = createGif(h);
     } else {
       ok = true;  // the image is ready; files are made frame by frame
     }
@@ -133,7 +140,7 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
   switch (o.kind) {
     case OGFILE_FLIC: closeFlic(h); break;
     case OGFILE_AVI: closeAvi(h); break;
-    default: closeStill(h); break;
+    default: h->gifAnimation ? closeGif(h) : closeStill(h); break;
   }
   h->settings.~Settings();
   std::memset(static_cast<void *>(h), 0, sizeof(Handle));
@@ -181,7 +188,7 @@ KAV_EXPORT void KAVAPI OGFilePut(OGFile *o, const void *pixels, const uint8_t *p
     switch (o->kind) {
       case OGFILE_FLIC: putFlic(h, pixels, palette); break;
       case OGFILE_AVI: putAvi(h, pixels, palette); break;
-      default: putStill(h, pixels, palette); break;
+      default: h->gifAnimation ? putGif(h, pixels, palette) : putStill(h, pixels, palette); break;
     }
   } catch (...) {
     writeFailed(h);
@@ -196,7 +203,7 @@ KAV_EXPORT uint32_t KAVAPI OGFileClose(OGFile *o) {
     switch (o->kind) {
       case OGFILE_FLIC: size = closeFlic(h); break;
       case OGFILE_AVI: size = closeAvi(h); break;
-      default: size = closeStill(h); break;
+      default: size = h->gifAnimation ? closeGif(h) : closeStill(h); break;
     }
   } catch (...) {
   }

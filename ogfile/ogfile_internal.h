@@ -7,6 +7,7 @@
 
 #include "kavutil/ogfile.h"
 #include "platform/avi/avi_file.h"
+#include "platform/stillimage/still_gif_anim.h"
 #include "platform/stillimage/still_image.h"
 
 namespace kav::og {
@@ -33,6 +34,11 @@ struct Handle {
   uint32_t soundBytesPerSecond;
   uint32_t havePalette;
   uint8_t lastPalette[768];  // the palette of the latest 8-bit frame
+  // The animated GIF target (a ".gif" with OGFILE_GIF_ANIMATION).
+  uint32_t gifAnimation;
+  uint32_t gifPlays;
+  uint32_t framesPut;  // frames given to the GIF, which time the next one
+  still::GifAnimation *gif;
 };
 
 inline Handle *full(OGFile *h) { return reinterpret_cast<Handle *>(h); }
@@ -52,14 +58,17 @@ void writeFailed(Handle *h);
 bool createFlic(Handle *h);
 bool createAvi(Handle *h);
 bool createStill(Handle *h);
+bool createGif(Handle *h);
 
 void putFlic(Handle *h, const void *pixels, const uint8_t *palette);
 void putAvi(Handle *h, const void *pixels, const uint8_t *palette);
 void putStill(Handle *h, const void *pixels, const uint8_t *palette);
+void putGif(Handle *h, const void *pixels, const uint8_t *palette);
 
 uint32_t closeFlic(Handle *h);
 uint32_t closeAvi(Handle *h);
 uint32_t closeStill(Handle *h);
+uint32_t closeGif(Handle *h);
 
 // Copies a caller's frame (top row first, pitch in pixels) into a bottom-up
 // picture whose top row is at `top` and whose rows are `pitch` bytes apart

@@ -32,6 +32,8 @@ bool currentPosition(KavOsFile file, uint64_t &position);
 // Size in bytes, or -1.
 int64_t size(KavOsFile file);
 bool sync(KavOsFile file);
+// Cuts the file (or extends it with zeros) to `size` bytes.
+bool truncate(KavOsFile file, uint64_t size);
 
 // Windows file times: 100-ns units since 1601-01-01 UTC.
 bool lastWriteTime(KavOsFile file, uint64_t *fileTime);

@@ -33,7 +33,8 @@ const char kUsage[] =
     "Converts INPUT (Flic, Zanther, Vorn, AVI, QuickTime, still images, numbered\n"
     "sequences, raw frame files, list files, movies inside .EXE files) into OUTPUT,\n"
     "chosen by its extension: .flc (8-bit Flic), .avi (with the input's sound),\n"
-    ".bmp .jpg .png .tga .tif .pcx .gif (a numbered series of still images).\n"
+    ".gif (one animated GIF when the input has more than one frame), or\n"
+    ".bmp .jpg .png .tga .tif .pcx (a numbered series of still images).\n"
     "Flic, GIF and PCX targets get 8-bit pictures unless -Z says otherwise.\n"
     "\n"
     "Switches are written -X<value> (or /X<value> when no '/' follows); a value\n"
@@ -69,6 +70,8 @@ const char kUsage[] =
     "  --compressor=NAME  AVI compressor: none (default) or mjpeg\n"
     "  --quality=N        compressor quality, 1..10000 (default 9999)\n"
     "  --no-sound         write an AVI without a sound track\n"
+    "  --series           write .gif as a numbered series of stills, not an animation\n"
+    "  --loop=N           an animated GIF plays N times (default 0: for ever)\n"
     "  --quiet            print errors only\n"
     "  --verbose          print every progress text of the library as a line\n"
     "  --help             this text\n"
@@ -160,6 +163,8 @@ struct Options {
   bool dialog = false;
   bool noSound = false;
   Verbosity verbosity = Verbosity::Normal;
+  bool series = false;   // .gif as numbered stills
+  uint32_t plays = 0;    // times an animated GIF plays, 0 for ever
   OGFileCompressor compressor{OGFILE_COMPRESS_NONE, 0};
 };
 
@@ -183,6 +188,16 @@ bool readOptions(const std::vector<std::string> &longOptions, Options &opt, bool
       opt.verbosity = Verbosity::Quiet;
     } else if (name == "--verbose") {
       opt.verbosity = Verbosity::Verbose;
+    } else if (name == "--series") {
+      opt.series = true;
+    } else if (name == "--loop") {
+      char *end = nullptr;
+      const long n = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end || n < 0 || n > 65535) {
+        std::fprintf(stderr, "kavconv: --loop takes a number from 0 (for ever) to 65535\n");
+        return false;
+      }
+      opt.plays = static_cast<uint32_t>(n);
     } else if (name == "--compressor") {
       const std::string v = lower(value);
       if (v == "none") {
@@ -385,6 +400,9 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
   uint32_t options = 0;
   if (opt.overwrite) options |= OGFILE_OVERWRITE;
   if (opt.dialog) options |= OGFILE_ASK_WITH_DIALOG;
+  // A moving input makes one animated GIF unless stills were asked for.
+  const bool gifAnimation = ext == ".gif" && g->outputFrameCount > 1 && !opt.series;
+  if (gifAnimation) options |= OGFILE_GIF_ANIMATION | OGFILE_GIF_PLAYS(opt.plays);
   const uint32_t colourMode = g->trueColour ? 0u : 1u;
   if (g_run.cancelRequested) return cancelled(kCancelledBeforeFirst);  // nothing created yet
   g_run.errorReported = false;
@@ -462,7 +480,10 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
   const size_t slash = output.find_last_of('/');
   if (description.find('/') == std::string::npos && slash != std::string::npos)
     description = output.substr(0, slash + 1) + description;
-  const bool oneFile = o->kind == OGFILE_FLIC || o->kind == OGFILE_AVI;  // still images: a file per frame
+  // Still images are a file per frame; the rest one file. An animated GIF
+  // counts the frames it holds, and the close keeps them all.
+  const bool oneFile = o->kind == OGFILE_FLIC || o->kind == OGFILE_AVI || gifAnimation;
+  const uint32_t gifFramesHeld = o->frameNumber;
   const std::string fileName = o->name;
   const unsigned errorsBefore = g_run.errors;
   h.out = nullptr;
@@ -472,7 +493,7 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
   const bool writeError = failedBeforeClose || g_run.errors != errorsBefore;
   // A movie without a single whole frame opens nowhere (a Flic needs one),
   // so it is not left behind.
-  const uint32_t held = !oneFile ? written : writeError ? framesHeld(fileName) : written;
+  const uint32_t held = !oneFile ? written : !writeError ? written : gifAnimation ? gifFramesHeld : framesHeld(fileName);
   const bool removed = held == 0 && oneFile && KAVFileErase(fileName.c_str()) == 0;
   char bytes[16], elapsed[64];
   CommaNum(bytes, size);
@@ -513,7 +534,8 @@ int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_IGN);
   try {
     const std::vector<std::string> longNames = {"--help",     "--version", "--overwrite", "--dialog", "--compressor",
-                                                "--quality",  "--no-sound", "--quiet",    "--verbose"};
+                                                "--quality",  "--no-sound", "--series",   "--loop",   "--quiet",
+                                                "--verbose"};
     const kavtool::SplitArgs args = kavtool::splitArgs(argc, argv, longNames);
     Options opt;
     bool help = false, version = false;

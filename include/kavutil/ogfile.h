@@ -25,6 +25,20 @@ KAV_BEGIN_DECLS
 /* Options of OGFileCreate. */
 #define OGFILE_ASK_WITH_DIALOG 1  /* ask through the threaded dialog; no unsupported-type message */
 #define OGFILE_OVERWRITE 2        /* overwrite existing files without asking */
+/* A ".gif" target becomes one animated GIF holding every frame instead of a
+   numbered series of stills. Every frame decodes to the colours put: the
+   global colour table holds the first frame's palette (reordered), a frame
+   brings a table of its own only when its palette changed to colours that
+   one lacks and has no room for, and only the part of a frame that changed is stored. Each
+   frame shows for its share of the movie's time in hundredths of a second,
+   rounded so that the delays add up to the movie's length (30 frames per
+   second give 3, 3, 4, ...). The animation plays the number of times given
+   with OGFILE_GIF_PLAYS, for ever when none is. frameNumber counts the
+   frames the file holds; a failed write or an early close leaves a valid
+   GIF of the frames written. */
+#define OGFILE_GIF_ANIMATION 4
+#define OGFILE_GIF_PLAYS(n) (((uint32_t)(n) & 0xFFFFu) << 16) /* 0: for ever */
+#define OGFILE_GIF_PLAYS_OF(options) ((uint32_t)(options) >> 16)
 
 /* The handle. Tools read the leading fields directly, so their order is
    fixed; the implementation keeps more state behind them. */
@@ -39,7 +53,7 @@ typedef struct OGFile {
   uint32_t rateNumerator;         /* frames per second */
   uint32_t rateDenominator;
   uint32_t inputPitch;            /* pixels per row of the caller's frames */
-  uint32_t frameNumber;           /* next still-image number / next AVI frame index */
+  uint32_t frameNumber;           /* next still-image number / next AVI frame index / GIF frames held */
   uint32_t kind;                  /* OGFILE_FLIC ... OGFILE_AVI */
   uint32_t bits;                  /* 8 or 24: the depth written */
   uint32_t bytesWritten;          /* output size so far */
@@ -79,7 +93,8 @@ typedef struct OGFileCompressor {
 
 /* Creates the output. window: owner window (unused: no compression dialog).
    input_pitch: pixels per row of the frames given to OGFilePut (0: width).
-   options: OGFILE_ASK_WITH_DIALOG, OGFILE_OVERWRITE. colour_mode: low 3 bits
+   options: OGFILE_ASK_WITH_DIALOG, OGFILE_OVERWRITE, OGFILE_GIF_ANIMATION with
+   OGFILE_GIF_PLAYS. colour_mode: low 3 bits
    0 for 32-bit frames (written as 24-bit), else 8-bit frames with a palette.
    An AVI target is uncompressed. Null on failure, after a message through
    the callback (code 2; code 3 with a null text when the user declined to

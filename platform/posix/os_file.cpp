@@ -135,6 +135,14 @@ int64_t size(KavOsFile file) {
 
 bool sync(KavOsFile file) { return fsync(file) == 0; }
 
+bool truncate(KavOsFile file, uint64_t size) {
+  int r;
+  do {
+    r = ::ftruncate(file, static_cast<off_t>(size));
+  } while (r != 0 && errno == EINTR);
+  return r == 0;
+}
+
 bool lastWriteTime(KavOsFile file, uint64_t *fileTime) {
   struct stat st;
   if (fstat(file, &st) != 0) return false;

@@ -22,6 +22,7 @@
 
 #include "support/temp_dir.h"
 #include "support/wave_writer.h"
+#include "platform/stillimage/still_gif_anim.h"
 #include "support/zanther_writer.h"
 #include "tests/tools/tool_test_util.h"
 
@@ -303,10 +304,53 @@ TEST_F(Kavconv, RefusalsLeaveFilesAlone) {
   expectSourcePictures(readPictures(existing));
 }
 
+// A moving input to ".gif" is one animation of every frame (read back with
+// the composing GIF reader, which the still-image input is not); --series
+// and a single frame give still images; --loop sets how often it plays.
+TEST_F(Kavconv, GifTargetsAnimateUnlessStillsAreAskedFor) {
+  const std::string in = dir.file("in.avi");
+  writeAvi(in);
+  struct Case {
+    std::vector<std::string> options;
+    int loopCount;
+  };
+  for (const Case &c : {Case{{}, 0}, Case{{"--loop=1"}, -1}, Case{{"--loop=3"}, 2}}) {
+    std::vector<std::string> args = c.options;
+    args.push_back(in);
+    args.push_back(dir.file("anim.gif"));
+    args.insert(args.begin(), "--overwrite");
+    ToolRun r = kavconv(args);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto bytes = kavtest::readFile(dir.file("anim.gif"));
+    kav::still::GifComposed g;
+    ASSERT_EQ(kav::still::gifAnimRead(bytes.data(), bytes.size(), 100, &g), 0);
+    EXPECT_EQ(g.loopCount, c.loopCount);
+    ASSERT_EQ(g.frames.size(), kFrames);
+    uint32_t total = 0;
+    for (uint32_t f = 0; f < kFrames; ++f) {
+      EXPECT_EQ(g.frames[f].rgb, picture32(f)) << "frame " << f;
+      total += g.frames[f].delayHundredths;
+    }
+    EXPECT_EQ(total, kFrames * 10);  // 10 frames per second
+  }
+  EXPECT_FALSE(exists(dir.file("anim0.gif")));
+
+  ToolRun r = kavconv({"--series", in, dir.file("st.gif")});
+  ASSERT_EQ(r.status, 0) << r.output;
+  expectSourcePictures(readPictures(dir.file("st?.gif*0-5")));
+  r = kavconv({"-S3", "-E3", in, dir.file("one.gif")});
+  ASSERT_EQ(r.status, 0) << r.output;
+  const Pictures p = readPictures(dir.file("one.gif"));
+  ASSERT_EQ(p.frames.size(), 1u);
+  EXPECT_EQ(p.frames[0], picture32(2));
+  EXPECT_EQ(kavconv({"--loop=-1", in, dir.file("bad.gif")}).status, 2);
+}
+
 TEST_F(Kavconv, HelpVersionAndCompressor) {
   ToolRun r = kavconv({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char *s : {"--overwrite", "--dialog", "--compressor", "--quality", "-Z", "-Q", "-I", "-&", "-R", "-B"})
+  for (const char *s : {"--overwrite", "--dialog", "--compressor", "--quality", "--series", "--loop", "-Z", "-Q", "-I",
+                        "-&", "-R", "-B"})
     EXPECT_NE(r.output.find(s), std::string::npos) << s;
   r = kavconv({"--version"});
   EXPECT_EQ(r.status, 0);
