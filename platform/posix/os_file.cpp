@@ -13,50 +13,45 @@ namespace {
 constexpr int64_t kWindowsEpochOffsetSeconds = 11644473600LL;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;  // positions are 32-bit
 
-bool acceptable(int fd) {
+// An open that a signal interrupted is tried again.
+int openRetrying(const char *name, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(name, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// A folder is never a file here; the 32-bit positions of the bit file also
+// rule out files of 4 GiB or more, unless the caller keeps its own positions.
+bool acceptable(int fd, bool anySize = false) {
   struct stat st;
   if (fstat(fd, &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) return false;
-  if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) >= kMaxFileSize) return false;
+  if (!anySize && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) >= kMaxFileSize) return false;
   return true;
+}
+
+// Opens an existing file for reading in sequence, or gives the invalid value.
+KavOsFile openForReading(const char *name, bool writable, bool anySize) {
+  const int fd = openRetrying(name, writable ? O_RDWR : O_RDONLY);
+  if (fd < 0) return KAV_INVALID_OS_FILE;
+  if (!acceptable(fd, anySize)) {
+    ::close(fd);
+    return KAV_INVALID_OS_FILE;
+  }
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
 }
 
 }  // namespace
 
-KavOsFile openExisting(const char *name, bool writable) {
-  int fd;
-  do {
-    fd = ::open(name, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return KAV_INVALID_OS_FILE;
-  if (!acceptable(fd)) {
-    ::close(fd);
-    return KAV_INVALID_OS_FILE;
-  }
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return fd;
-}
+KavOsFile openExisting(const char *name, bool writable) { return openForReading(name, writable, false); }
 
-KavOsFile openExistingAnySize(const char *name) {
-  int fd;
-  do {
-    fd = ::open(name, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return KAV_INVALID_OS_FILE;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return KAV_INVALID_OS_FILE;
-  }
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return fd;
-}
+KavOsFile openExistingAnySize(const char *name) { return openForReading(name, false, true); }
 
 KavOsFile createAlways(const char *name, Share share) {
-  int fd;
-  do {
-    fd = ::open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = openRetrying(name, O_RDWR | O_CREAT, 0666);
   if (fd < 0) return KAV_INVALID_OS_FILE;
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
