@@ -4,6 +4,7 @@
 // is and proves the buffered bit file on this machine with a round trip.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -123,12 +124,31 @@ const char *kindFallback(uint32_t kind) {
 
 struct Description {
   std::string file, kind;
-  uint32_t kindCode = 0, bytes = 0, width = 0, height = 0, depth = 0, frames = 0;
+  uint64_t bytes = 0;
+  uint32_t kindCode = 0, width = 0, height = 0, depth = 0, frames = 0;
   uint32_t rateNum = 0, rateDen = 0;
   bool hasPictures = false, hasSound = false;
   uint32_t soundRate = 0, soundBits = 0, soundChannels = 0, soundBytes = 0;
   std::string soundKind;
 };
+
+// The library's file sizes are 32-bit and stop at 4 GiB - 1; a larger file
+// (an OpenDML AVI) is measured here, so that its real size is shown.
+uint64_t fileBytes(uint32_t reported, const char *name) {
+  if (reported != 0xFFFFFFFFu) return reported;
+  std::error_code ec;
+  const uintmax_t n = std::filesystem::file_size(name, ec);
+  return ec ? reported : n;
+}
+
+std::string withCommas(uint64_t n) {
+  std::string digits = std::to_string(n), out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
 
 bool describe(const std::string &name, Description &d) {
   d.file = name;
@@ -139,7 +159,7 @@ bool describe(const std::string &name, Description &d) {
     d.hasPictures = g->kind != GFILE_KIND_SOUND_ONLY;
     d.kindCode = g->kind;
     d.kind = g->kindName[0] ? g->kindName : kindFallback(g->kind);
-    d.bytes = g->fileSize ? g->fileSize : kavfilesize(g->name);
+    d.bytes = fileBytes(g->fileSize ? g->fileSize : kavfilesize(g->name), g->name);
     d.width = g->sourceWidth;
     d.height = g->sourceHeight;
     d.depth = g->sourceBits;
@@ -159,7 +179,7 @@ bool describe(const std::string &name, Description &d) {
     d.soundBytes = s->length;
     if (!g) {
       d.kind = s->kindName[0] ? s->kindName : "Sound";
-      d.bytes = kavfilesize(s->name);
+      d.bytes = fileBytes(kavfilesize(s->name), s->name);
     }
     SFileClose(s);
   } else if (g) {
@@ -175,9 +195,7 @@ double soundSeconds(const Description &d) {
 }
 
 void printText(const Description &d) {
-  char bytes[16];
-  CommaNum(bytes, d.bytes);
-  std::printf("%s: %s, %s bytes\n", d.file.c_str(), d.kind.c_str(), bytes);
+  std::printf("%s: %s, %s bytes\n", d.file.c_str(), d.kind.c_str(), withCommas(d.bytes).c_str());
   if (d.hasPictures) {
     const double fps = d.rateDen ? static_cast<double>(d.rateNum) / d.rateDen : 0;
     std::printf("  pictures: %u x %u, %u-bit, %u frame%s at %u/%u (%.3f) frames per second", d.width, d.height,
@@ -193,8 +211,8 @@ void printText(const Description &d) {
 }
 
 void printJson(const Description &d) {
-  std::printf("{\"file\":%s,\"kind\":%s,\"kindCode\":%u,\"bytes\":%u", jsonString(d.file).c_str(),
-              jsonString(d.kind).c_str(), d.kindCode, d.bytes);
+  std::printf("{\"file\":%s,\"kind\":%s,\"kindCode\":%u,\"bytes\":%llu", jsonString(d.file).c_str(),
+              jsonString(d.kind).c_str(), d.kindCode, static_cast<unsigned long long>(d.bytes));
   if (d.hasPictures)
     std::printf(",\"width\":%u,\"height\":%u,\"depth\":%u,\"frames\":%u,\"rate\":[%u,%u]", d.width, d.height, d.depth,
                 d.frames, d.rateNum, d.rateDen);
