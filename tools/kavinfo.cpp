@@ -183,6 +183,9 @@ bool describe(const std::string &name, Description &d) {
     }
     SFileClose(s);
   } else if (g) {
+    // A sound-only source whose sound the sound input refuses holds nothing
+    // that can be read: it did not open, and the caller says why.
+    if (d.kindCode == GFILE_KIND_SOUND_ONLY) return false;
     d.hasSound = false;
   }
   return g || s;

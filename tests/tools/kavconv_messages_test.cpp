@@ -73,6 +73,12 @@ TEST(KavconvMessages, EveryRefusalSaysWhyOnceAndWritesNothing) {
     EXPECT_EQ(count(r.output, c.says), 1u) << r.output;
     EXPECT_EQ(count("\n" + r.output, "\nkavconv: "), 1u) << r.output;  // one message
     EXPECT_FALSE(exists(out));
+    if (c.status == 1 && c.args.size() == 2 && c.says.find("folder") == std::string::npos) {
+      // kavinfo refuses the same inputs for the same reason.
+      const ToolRun info = kavinfo({c.args[0]});
+      EXPECT_EQ(info.status, 1) << info.output;
+      EXPECT_NE(info.output.find(c.says), std::string::npos) << info.output;
+    }
   }
   if (geteuid() != 0) {  // root reads what it likes
     kavtest::writeFile(dir.file("locked.avi"), std::vector<uint8_t>(64, 0));
