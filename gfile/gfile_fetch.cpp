@@ -352,6 +352,7 @@ bool readOne(GFile *g, uint32_t soften, uint32_t contrast, int32_t brightness, f
     case GFILE_KIND_RAW: ok = readRaw(g, changed); break;
     case GFILE_KIND_AVI: ok = readAvi(g, changed); break;
     case GFILE_KIND_QUICKTIME: ok = readQuickTime(g, changed); break;
+    case GFILE_KIND_GSTREAMER: ok = readGStreamer(g); break;
     case GFILE_KIND_LIST: ok = readList(g, soften, contrast, brightness, gamma, threshold, changed); break;
     case GFILE_KIND_SOUND_ONLY: ok = readSoundOnly(g, changed); break;
     default: ok = g->kind < GFILE_KIND_AVI && readStill(g, changed); break;

@@ -1,0 +1,777 @@
+// Reading movies and sound files through GStreamer. A file is described by
+// the discoverer (streams, codecs, duration, missing decoders), then read by
+// a pipeline of our own: filesrc ! decodebin, the wanted stream converted
+// into an appsink, every other stream into a fakesink so that no unlinked
+// pad stalls the demuxer. We never run a main loop: every wait is a bounded
+// pull or a bounded state change, and the bus is read for errors between.
+#include <gst/app/gstappsink.h>
+#include <gst/audio/audio.h>
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <numeric>
+#include <vector>
+
+#include "platform/gstreamer/gst_media.h"
+
+namespace kav::gst {
+
+namespace {
+
+// The longest any single wait on a pipeline may take.
+constexpr GstClockTime kWait = 10 * GST_SECOND;
+// Pulls are cut into slices so that a pipeline error ends the wait at once.
+constexpr GstClockTime kSlice = 50 * GST_MSECOND;
+
+void quietLog(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
+
+bool start() {
+  static std::once_flag once;
+  static bool ok = false;
+  std::call_once(once, [] {
+    // GStreamer and its plugins report through GLib's log and their own
+    // debug log; the library speaks only through its callbacks.
+    g_log_set_default_handler(quietLog, nullptr);
+    if (!gst_init_check(nullptr, nullptr, nullptr)) return;
+    gst_debug_remove_log_function(gst_debug_log_default);
+    gst_debug_set_active(FALSE);
+    gst_debug_set_default_threshold(GST_LEVEL_NONE);
+    ok = true;
+  });
+  return ok;
+}
+
+template <typename T>
+struct Unref {
+  void operator()(T *p) const {
+    if (p) g_object_unref(p);
+  }
+};
+
+std::string stripProfile(std::string s) {
+  const size_t p = s.find(" (");
+  if (p != std::string::npos) s.erase(p);
+  return s;
+}
+
+bool named(const GstStructure *s, const char *name) { return gst_structure_has_name(s, name); }
+
+// Short names of the codecs people know; GStreamer's own description otherwise.
+std::string codecName(const GstCaps *caps) {
+  if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) return "an unknown codec";
+  const GstStructure *s = gst_caps_get_structure(caps, 0);
+  static const struct {
+    const char *caps, *name;
+  } names[] = {{"video/x-h264", "H.264"},   {"video/x-h265", "H.265"},     {"video/x-vp8", "VP8"},
+               {"video/x-vp9", "VP9"},      {"video/x-av1", "AV1"},        {"video/x-theora", "Theora"},
+               {"video/x-dv", "DV"},        {"image/jpeg", "Motion JPEG"}, {"image/png", "PNG"},
+               {"audio/x-vorbis", "Vorbis"}, {"audio/x-opus", "Opus"},     {"audio/x-flac", "FLAC"},
+               {"audio/x-ac3", "AC-3"},     {"audio/x-raw", "PCM"},        {"video/x-raw", "uncompressed video"}};
+  for (const auto &n : names)
+    if (named(s, n.caps)) return n.name;
+  if (named(s, "audio/mpeg")) {
+    int version = 0, layer = 0;
+    gst_structure_get_int(s, "mpegversion", &version);
+    gst_structure_get_int(s, "layer", &layer);
+    if (version == 1 && layer == 3) return "MP3";
+    if (version == 1) return "MPEG-1 Layer " + std::to_string(layer ? layer : 2);
+    return "AAC";
+  }
+  if (named(s, "video/mpeg")) {
+    int version = 0;
+    gst_structure_get_int(s, "mpegversion", &version);
+    if (version == 4) return "MPEG-4 Video";
+    return "MPEG-" + std::to_string(version ? version : 1) + " Video";
+  }
+  gchar *d = gst_pb_utils_get_codec_description(caps);
+  std::string r = d ? stripProfile(d) : gst_structure_get_name(s);
+  g_free(d);
+  return r;
+}
+
+// The Debian package whose plugins decode the codec, where one of the plugin
+// sets we use has a decoder for it.
+const char *decoderPackage(const GstCaps *caps) {
+  if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) return nullptr;
+  const GstStructure *s = gst_caps_get_structure(caps, 0);
+  static const struct {
+    const char *caps, *package;
+  } packages[] = {{"video/x-h264", "gstreamer1.0-plugins-bad"},  {"video/x-h265", "gstreamer1.0-plugins-bad"},
+                  {"video/x-av1", "gstreamer1.0-plugins-bad"},   {"video/x-vp8", "gstreamer1.0-plugins-good"},
+                  {"video/x-vp9", "gstreamer1.0-plugins-good"},  {"video/x-dv", "gstreamer1.0-plugins-good"},
+                  {"image/jpeg", "gstreamer1.0-plugins-good"},   {"image/png", "gstreamer1.0-plugins-good"},
+                  {"audio/x-flac", "gstreamer1.0-plugins-good"}, {"video/x-theora", "gstreamer1.0-plugins-base"},
+                  {"audio/x-vorbis", "gstreamer1.0-plugins-base"}, {"audio/x-opus", "gstreamer1.0-plugins-base"},
+                  {"audio/x-ac3", "gstreamer1.0-plugins-ugly"}};
+  for (const auto &p : packages)
+    if (named(s, p.caps)) return p.package;
+  if (named(s, "audio/mpeg")) {
+    int version = 0;
+    gst_structure_get_int(s, "mpegversion", &version);
+    return version == 1 ? "gstreamer1.0-plugins-good" : "gstreamer1.0-plugins-bad";
+  }
+  if (named(s, "video/mpeg")) {
+    int version = 0;
+    gst_structure_get_int(s, "mpegversion", &version);
+    if (version == 1 || version == 2) return "gstreamer1.0-plugins-ugly";
+  }
+  return nullptr;
+}
+
+std::string containerName(const GstCaps *caps) {
+  if (!caps || gst_caps_is_empty(caps)) return {};
+  const GstStructure *s = gst_caps_get_structure(caps, 0);
+  if (named(s, "video/quicktime")) {
+    const char *variant = gst_structure_get_string(s, "variant");
+    return variant && std::strcmp(variant, "apple") == 0 ? "QuickTime" : "MP4";
+  }
+  static const struct {
+    const char *caps, *name;
+  } names[] = {{"video/x-matroska", "Matroska"}, {"audio/x-matroska", "Matroska"}, {"video/webm", "WebM"},
+               {"audio/webm", "WebM"},           {"application/ogg", "Ogg"},       {"video/ogg", "Ogg"},
+               {"audio/ogg", "Ogg"},             {"video/x-msvideo", "AVI"},       {"video/mpegts", "MPEG-TS"},
+               {"video/x-flv", "FLV"},           {"video/x-ms-asf", "ASF"},        {"audio/x-m4a", "MP4"},
+               {"video/mpeg", "MPEG-PS"},        {"video/x-dv", "DV"}};
+  for (const auto &n : names)
+    if (named(s, n.caps)) return n.name;
+  gchar *d = gst_pb_utils_get_codec_description(caps);
+  std::string r = d ? stripProfile(d) : gst_structure_get_name(s);
+  g_free(d);
+  return r;
+}
+
+// Types that hold other streams: decodebin must go on into them whatever
+// stream is wanted.
+bool isContainer(const GstStructure *s) {
+  gboolean system = FALSE;
+  if (gst_structure_get_boolean(s, "systemstream", &system) && system) return true;
+  static const char *const containers[] = {"video/quicktime", "video/x-matroska", "audio/x-matroska",
+                                           "video/webm",      "audio/webm",       "video/ogg",
+                                           "audio/ogg",       "video/x-msvideo",  "video/mpegts",
+                                           "video/x-flv",     "video/x-ms-asf",   "audio/x-m4a"};
+  for (const char *c : containers)
+    if (named(s, c)) return true;
+  return false;
+}
+
+uint64_t scaleRound(uint64_t v, uint64_t num, uint64_t den) {
+  return den ? gst_util_uint64_scale_round(v, num, den) : 0;
+}
+
+// --- Describing a file -----------------------------------------------------
+
+struct Missing {
+  std::string codec;
+  const char *package = nullptr;
+  bool video = false;
+};
+
+// The decoders the discoverer found missing, from the installer details
+// ("gstreamer|1.0|app|description|decoder-<caps>").
+std::vector<Missing> missingDecoders(GstDiscovererInfo *info) {
+  std::vector<Missing> out;
+  const gchar **details = gst_discoverer_info_get_missing_elements_installer_details(info);
+  for (const gchar **d = details; d && *d; ++d) {
+    const char *at = std::strstr(*d, "|decoder-");
+    if (!at) continue;
+    GstCaps *caps = gst_caps_from_string(at + 9);
+    if (!caps) continue;
+    Missing m;
+    // The profile matters: openh264 decodes most H.264 but not High 4:4:4.
+    m.codec = codecName(caps);
+    if (gchar *full = gst_pb_utils_get_codec_description(caps)) {
+      if (const char *profile = std::strstr(full, " (")) m.codec += profile;
+      g_free(full);
+    }
+    m.package = decoderPackage(caps);
+    const GstStructure *s = gst_caps_is_empty(caps) ? nullptr : gst_caps_get_structure(caps, 0);
+    m.video = s && (g_str_has_prefix(gst_structure_get_name(s), "video/") ||
+                    g_str_has_prefix(gst_structure_get_name(s), "image/"));
+    gst_caps_unref(caps);
+    out.push_back(m);
+  }
+  return out;
+}
+
+std::string missingMessage(const Missing &m) {
+  std::string t = "no decoder for " + m.codec + " is installed";
+  if (m.package) t += std::string(" (Debian package ") + m.package + ")";
+  return t;
+}
+
+// The first stream of a type in the discoverer's list.
+template <typename List>
+GstDiscovererStreamInfo *firstStream(List *list) {
+  return list ? static_cast<GstDiscovererStreamInfo *>(list->data) : nullptr;
+}
+
+Result describe(const char *path, Description *d, std::vector<Missing> *missing, std::string *message) {
+  GError *err = nullptr;
+  gchar *uri = gst_filename_to_uri(path, &err);
+  if (!uri) {
+    g_clear_error(&err);
+    return Result::NotMedia;
+  }
+  GstDiscoverer *disc = gst_discoverer_new(kWait, &err);
+  if (!disc) {
+    g_clear_error(&err);
+    g_free(uri);
+    return Result::NotMedia;
+  }
+  GstDiscovererInfo *info = gst_discoverer_discover_uri(disc, uri, &err);
+  g_clear_error(&err);
+  g_free(uri);
+  g_object_unref(disc);
+  if (!info) return Result::NotMedia;
+
+  Result r = Result::Opened;
+  const GstDiscovererResult dr = gst_discoverer_info_get_result(info);
+  GstDiscovererStreamInfo *top = gst_discoverer_info_get_stream_info(info);
+  GList *videos = gst_discoverer_info_get_video_streams(info);
+  GList *audios = gst_discoverer_info_get_audio_streams(info);
+  // Still pictures belong to the still-image readers.
+  GstDiscovererStreamInfo *v = firstStream(videos);
+  if (v && gst_discoverer_video_info_is_image(GST_DISCOVERER_VIDEO_INFO(v))) v = nullptr;
+  GstDiscovererStreamInfo *a = firstStream(audios);
+  *missing = missingDecoders(info);
+
+  if (dr == GST_DISCOVERER_TIMEOUT) {
+    *message = "GStreamer took too long to describe the file";
+    r = Result::Failed;
+  } else if (!top || (!v && !a && missing->empty())) {
+    r = Result::NotMedia;
+  } else if (dr != GST_DISCOVERER_OK && dr != GST_DISCOVERER_MISSING_PLUGINS) {
+    *message = "the file is damaged or incomplete";
+    r = Result::Failed;
+  } else {
+    d->durationNs = gst_discoverer_info_get_duration(info);
+    if (GST_IS_DISCOVERER_CONTAINER_INFO(top)) {
+      GstCaps *caps = gst_discoverer_stream_info_get_caps(top);
+      d->container = containerName(caps);
+      if (caps) gst_caps_unref(caps);
+    }
+    auto codecOf = [](GstDiscovererStreamInfo *si) {
+      GstCaps *caps = gst_discoverer_stream_info_get_caps(si);
+      std::string n = codecName(caps);
+      if (caps) gst_caps_unref(caps);
+      return n;
+    };
+    if (v) {
+      d->hasVideo = true;
+      d->videoCodec = codecOf(v);
+      // The picture is measured again from the decoded frames; the rate is
+      // kept for the sound of the movie, whose frames it times.
+      const auto *vi = GST_DISCOVERER_VIDEO_INFO(v);
+      const guint num = gst_discoverer_video_info_get_framerate_num(vi);
+      const guint den = gst_discoverer_video_info_get_framerate_denom(vi);
+      if (num && den) {
+        d->video.rateNumerator = num;
+        d->video.rateDenominator = den;
+      }
+    }
+    if (a) {
+      d->hasSound = true;
+      d->soundCodec = codecOf(a);
+    }
+    // A stream whose decoder is missing is still a stream of the file.
+    for (const Missing &m : *missing) {
+      if (m.video && !d->hasVideo) {
+        d->hasVideo = true;
+        d->videoCodec = m.codec;
+      } else if (!m.video && !d->hasSound) {
+        d->hasSound = true;
+        d->soundCodec = m.codec;
+      }
+    }
+  }
+  gst_discoverer_stream_info_list_free(videos);
+  gst_discoverer_stream_info_list_free(audios);
+  if (top) gst_discoverer_stream_info_unref(top);
+  g_object_unref(info);
+  return r;
+}
+
+}  // namespace
+
+// --- The reading pipeline --------------------------------------------------
+
+class Reader {
+ public:
+  std::string path;
+  bool sound = false;
+  Description d;
+
+  GstElement *pipeline = nullptr;
+  GstElement *sink = nullptr;
+  GstElement *convert = nullptr;
+  bool linked = false;  // the wanted stream reached the appsink
+  bool ended = false;   // the appsink saw the end of the stream
+  bool broken = false;  // an error or a time-out: nothing more comes
+  std::string error;
+
+  // Pictures: the frame shown, the one decoded after it, the first time.
+  GstSample *current = nullptr, *pending = nullptr;
+  GstClockTime origin = GST_CLOCK_TIME_NONE;
+  uint32_t shown = UINT32_MAX;  // index whose picture `picture` holds
+  std::vector<uint8_t> picture;
+
+  // Sound: bytes delivered so far, bytes of the whole length, what is left
+  // of the last buffer pulled.
+  uint64_t delivered = 0, total = 0;
+  std::vector<uint8_t> rest;
+  size_t restAt = 0;
+  uint32_t frameBytes = 0;
+
+  ~Reader() { stop(); }
+
+  void stop() {
+    if (current) gst_sample_unref(current);
+    if (pending) gst_sample_unref(pending);
+    current = pending = nullptr;
+    if (pipeline) {
+      gst_element_set_state(pipeline, GST_STATE_NULL);
+      gst_object_unref(pipeline);
+    }
+    pipeline = sink = convert = nullptr;
+    linked = ended = broken = false;
+    origin = GST_CLOCK_TIME_NONE;
+    shown = UINT32_MAX;
+    delivered = 0;
+    rest.clear();
+    restAt = 0;
+  }
+
+  // Errors and missing decoders posted since the last look.
+  void readBus() {
+    if (!pipeline) return;
+    GstBus *bus = gst_element_get_bus(pipeline);
+    while (GstMessage *m = gst_bus_pop(bus)) {
+      if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
+        broken = true;
+        if (error.empty()) error = "the file is damaged or cannot be decoded";
+      } else if (gst_is_missing_plugin_message(m) && !linked) {
+        gchar *desc = gst_missing_plugin_message_get_description(m);
+        if (error.empty() && desc) error = std::string("no decoder is installed: ") + desc;
+        g_free(desc);
+      }
+      gst_message_unref(m);
+    }
+    gst_object_unref(bus);
+  }
+
+  static gboolean onContinue(GstElement *, GstPad *, GstCaps *caps, gpointer self) {
+    // The stream not wanted is left undecoded: its pad goes to a fakesink as
+    // it comes out of the demuxer.
+    const Reader *r = static_cast<const Reader *>(self);
+    if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) return TRUE;
+    const GstStructure *s = gst_caps_get_structure(caps, 0);
+    if (isContainer(s)) return TRUE;
+    const char *n = gst_structure_get_name(s);
+    const bool isVideo = g_str_has_prefix(n, "video/") || g_str_has_prefix(n, "image/");
+    const bool isAudio = g_str_has_prefix(n, "audio/");
+    if (r->sound) return !isVideo;
+    return !isAudio;
+  }
+
+  static void onPad(GstElement *, GstPad *pad, gpointer self) {
+    Reader *r = static_cast<Reader *>(self);
+    GstCaps *caps = gst_pad_get_current_caps(pad);
+    if (!caps) caps = gst_pad_query_caps(pad, nullptr);
+    const GstStructure *s = caps && !gst_caps_is_empty(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
+    const bool wanted = s && gst_structure_has_name(s, r->sound ? "audio/x-raw" : "video/x-raw");
+    if (caps) gst_caps_unref(caps);
+    if (wanted && !r->linked) {
+      GstPad *in = gst_element_get_static_pad(r->convert, "sink");
+      if (gst_pad_link(pad, in) == GST_PAD_LINK_OK) r->linked = true;
+      gst_object_unref(in);
+      if (r->linked) return;
+    }
+    GstElement *fake = gst_element_factory_make("fakesink", nullptr);
+    if (!fake) return;
+    g_object_set(fake, "sync", FALSE, "async", FALSE, nullptr);
+    gst_bin_add(GST_BIN(r->pipeline), fake);
+    gst_element_sync_state_with_parent(fake);
+    GstPad *in = gst_element_get_static_pad(fake, "sink");
+    gst_pad_link(pad, in);
+    gst_object_unref(in);
+  }
+
+  bool build() {
+    pipeline = gst_pipeline_new(nullptr);
+    GstElement *src = gst_element_factory_make("filesrc", nullptr);
+    GstElement *dec = gst_element_factory_make("decodebin", nullptr);
+    convert = gst_element_factory_make(sound ? "audioconvert" : "videoconvert", nullptr);
+    sink = gst_element_factory_make("appsink", nullptr);
+    if (!pipeline || !src || !dec || !convert || !sink) {
+      for (GstElement *e : {src, dec, convert, sink})
+        if (e) gst_object_unref(gst_object_ref_sink(e));
+      error = "GStreamer lacks its base plugins";
+      return false;
+    }
+    gst_bin_add_many(GST_BIN(pipeline), src, dec, convert, sink, nullptr);
+    g_object_set(src, "location", path.c_str(), nullptr);
+    GstCaps *caps = sound ? gst_caps_from_string("audio/x-raw,format=(string){S16LE,U8},layout=interleaved,"
+                                                 "channels=(int)[1,2]")
+                          : gst_caps_from_string("video/x-raw,format=BGRx");
+    g_object_set(sink, "caps", caps, "sync", FALSE, "max-buffers", 4u, "drop", FALSE, "enable-last-sample", FALSE,
+                 nullptr);
+    gst_caps_unref(caps);
+    if (!gst_element_link(src, dec) || !gst_element_link(convert, sink)) {
+      error = "GStreamer could not build the pipeline";
+      return false;
+    }
+    g_signal_connect(dec, "autoplug-continue", G_CALLBACK(onContinue), this);
+    g_signal_connect(dec, "pad-added", G_CALLBACK(onPad), this);
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+      readBus();
+      if (error.empty()) error = "GStreamer could not start reading the file";
+      return false;
+    }
+    return true;
+  }
+
+  // The next decoded sample; null at the end or on failure (then `broken`).
+  GstSample *pull() {
+    if (!pipeline || ended || broken) return nullptr;
+    for (GstClockTime waited = 0; waited < kWait; waited += kSlice) {
+      GstSample *s = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), kSlice);
+      if (s) return s;
+      if (gst_app_sink_is_eos(GST_APP_SINK(sink))) {
+        ended = true;
+        return nullptr;
+      }
+      readBus();
+      if (broken) return nullptr;
+    }
+    broken = true;
+    if (error.empty()) error = "GStreamer did not deliver in time";
+    return nullptr;
+  }
+
+  // --- Pictures ---
+
+  GstClockTime frameTime(uint32_t index) const {
+    return origin + gst_util_uint64_scale(index, GST_SECOND * uint64_t{d.video.rateDenominator},
+                                          d.video.rateNumerator);
+  }
+
+  // Moves on until `current` is the picture on show at frame `index`: the
+  // last one that starts no later than half a frame after the frame's time.
+  // Frames a decoder leaves out show the picture before them; extra ones are
+  // passed over, so one lost picture never shifts the rest of the movie.
+  bool advanceTo(uint32_t index) {
+    if (!pending && !current) {
+      pending = pull();
+      if (!pending) return false;
+      GstBuffer *b = gst_sample_get_buffer(pending);
+      origin = b && GST_BUFFER_PTS_IS_VALID(b) ? GST_BUFFER_PTS(b) : 0;
+    }
+    const GstClockTime limit = frameTime(index) + gst_util_uint64_scale(GST_SECOND / 2, d.video.rateDenominator,
+                                                                        d.video.rateNumerator);
+    for (;;) {
+      if (!pending) break;
+      GstBuffer *b = gst_sample_get_buffer(pending);
+      const GstClockTime pts = b && GST_BUFFER_PTS_IS_VALID(b) ? GST_BUFFER_PTS(b) : GST_CLOCK_TIME_NONE;
+      // Without time stamps each picture is the next frame.
+      if (current && pts != GST_CLOCK_TIME_NONE && pts > limit) break;
+      if (current && pts == GST_CLOCK_TIME_NONE && shown != UINT32_MAX && shown >= index) break;
+      if (current) gst_sample_unref(current);
+      current = pending;
+      pending = pull();
+      shown = UINT32_MAX;
+    }
+    return current != nullptr;
+  }
+
+  bool copyCurrent() {
+    GstCaps *caps = gst_sample_get_caps(current);
+    GstBuffer *buffer = gst_sample_get_buffer(current);
+    GstVideoInfo vi;
+    if (!caps || !buffer || !gst_video_info_from_caps(&vi, caps)) return false;
+    GstVideoFrame f;
+    if (!gst_video_frame_map(&f, &vi, buffer, GST_MAP_READ)) return false;
+    const uint32_t w = d.video.width, h = d.video.height;
+    const size_t pitch = size_t{w} * 4;
+    picture.assign(pitch * h, 0);
+    // A stream that changes its size midway is cropped or padded to the
+    // size it started with.
+    const uint32_t cw = std::min<uint32_t>(w, GST_VIDEO_FRAME_WIDTH(&f));
+    const uint32_t ch = std::min<uint32_t>(h, GST_VIDEO_FRAME_HEIGHT(&f));
+    const uint8_t *src = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&f, 0));
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&f, 0);
+    for (uint32_t y = 0; y < ch; ++y) std::memcpy(picture.data() + y * pitch, src + ptrdiff_t{stride} * y, size_t{cw} * 4);
+    gst_video_frame_unmap(&f);
+    return true;
+  }
+
+  // The first picture tells the size the frames are delivered in.
+  bool prerollVideo() {
+    if (!advanceTo(0)) return false;
+    GstCaps *caps = gst_sample_get_caps(current);
+    GstVideoInfo vi;
+    if (!caps || !gst_video_info_from_caps(&vi, caps) || vi.width <= 0 || vi.height <= 0) return false;
+    d.video.width = static_cast<uint32_t>(vi.width);
+    d.video.height = static_cast<uint32_t>(vi.height);
+    d.video.rateNumerator = d.video.rateDenominator = 0;
+    if (vi.fps_n > 0 && vi.fps_d > 0) {
+      d.video.rateNumerator = static_cast<uint32_t>(vi.fps_n);
+      d.video.rateDenominator = static_cast<uint32_t>(vi.fps_d);
+    }
+    return true;
+  }
+
+  const uint8_t *frame(uint32_t index) {
+    if (index >= d.video.frameCount) return nullptr;
+    if (shown == index) return picture.data();
+    // Going back starts the stream over.
+    if (current && (shown != UINT32_MAX && index < shown)) {
+      if (!restart()) return nullptr;
+    }
+    seekAhead(index);
+    if (!advanceTo(index)) return nullptr;
+    if (!copyCurrent()) return nullptr;
+    shown = index;
+    return picture.data();
+  }
+
+  // A frame far ahead is reached by an accurate seek rather than by
+  // decoding every picture before it.
+  void seekAhead(uint32_t index) {
+    if (!current || shown == UINT32_MAX) return;
+    const uint64_t second = d.video.rateNumerator / std::max<uint32_t>(1, d.video.rateDenominator) + 1;
+    if (index < shown + 2 * second) return;
+    const GstClockTime t = frameTime(index);
+    if (!gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
+                                 static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), t))
+      return;
+    // The picture before the target stays as the one on show until a
+    // decoded picture takes its place.
+    if (pending) gst_sample_unref(pending);
+    pending = pull();
+    shown = UINT32_MAX;
+  }
+
+  bool restart() {
+    const Description keep = d;
+    const std::string keepPath = path;
+    stop();
+    d = keep;
+    if (!build()) return false;
+    if (sound) return true;
+    return advanceTo(0);
+  }
+
+  // --- Sound ---
+
+  uint32_t read(uint8_t *out, uint32_t bytes) {
+    bytes -= bytes % frameBytes;
+    uint32_t done = 0;
+    while (done < bytes && delivered < total) {
+      const uint32_t room = static_cast<uint32_t>(std::min<uint64_t>(bytes - done, total - delivered));
+      if (restAt < rest.size()) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(room, rest.size() - restAt));
+        std::memcpy(out + done, rest.data() + restAt, n);
+        restAt += n;
+        done += n;
+        delivered += n;
+        continue;
+      }
+      GstSample *s = pull();
+      if (!s) {
+        // The stream ended early: silence for the rest of its length.
+        std::memset(out + done, d.sound.bits == 8 ? 0x80 : 0, room);
+        done += room;
+        delivered += room;
+        continue;
+      }
+      takeSound(s);
+      gst_sample_unref(s);
+    }
+    return done;
+  }
+
+  // The buffer's samples go where its time stamp puts them: a gap is filled
+  // with silence and an overlap dropped, so the sound stays in step with the
+  // pictures whatever the decoder leaves out.
+  void takeSound(GstSample *s) {
+    GstBuffer *b = gst_sample_get_buffer(s);
+    rest.clear();
+    restAt = 0;
+    if (!b) return;
+    GstMapInfo map;
+    if (!gst_buffer_map(b, &map, GST_MAP_READ)) return;
+    size_t skip = 0;
+    if (GST_BUFFER_PTS_IS_VALID(b)) {
+      const uint64_t at = scaleRound(GST_BUFFER_PTS(b), d.sound.rate, GST_SECOND) * frameBytes;
+      // Small differences are the rounding of time stamps, not gaps.
+      const uint64_t slack = uint64_t{d.sound.rate} / 50 * frameBytes;
+      if (at > delivered + slack) {
+        rest.assign(static_cast<size_t>(std::min<uint64_t>(at - delivered, 1u << 26)), d.sound.bits == 8 ? 0x80 : 0);
+      } else if (at + slack < delivered) {
+        skip = static_cast<size_t>(std::min<uint64_t>(delivered - at, map.size));
+        skip -= skip % frameBytes;
+      }
+    }
+    rest.insert(rest.end(), map.data + skip, map.data + map.size);
+    gst_buffer_unmap(b, &map);
+  }
+
+  bool prerollSound() {
+    GstSample *s = pull();
+    if (!s) return false;
+    GstCaps *caps = gst_sample_get_caps(s);
+    GstAudioInfo ai;
+    if (!caps || !gst_audio_info_from_caps(&ai, caps) || ai.rate <= 0 || ai.channels < 1 || ai.channels > 2) {
+      gst_sample_unref(s);
+      return false;
+    }
+    d.sound.rate = static_cast<uint32_t>(ai.rate);
+    d.sound.channels = static_cast<uint32_t>(ai.channels);
+    d.sound.bits = GST_AUDIO_INFO_WIDTH(&ai) == 8 ? 8 : 16;
+    frameBytes = d.sound.channels * d.sound.bits / 8;
+    takeSound(s);
+    gst_sample_unref(s);
+    return true;
+  }
+};
+
+namespace {
+
+// Counts the decoded pictures of a stream that names no frame rate, and
+// takes their average rate over the time they cover.
+bool measureVariableRate(Reader &r) {
+  uint32_t count = 0;
+  GstClockTime first = GST_CLOCK_TIME_NONE, end = 0;
+  auto note = [&](GstSample *s) {
+    GstBuffer *b = gst_sample_get_buffer(s);
+    ++count;
+    if (b && GST_BUFFER_PTS_IS_VALID(b)) {
+      const GstClockTime pts = GST_BUFFER_PTS(b);
+      if (first == GST_CLOCK_TIME_NONE || pts < first) first = pts;
+      const GstClockTime stop = pts + (GST_BUFFER_DURATION_IS_VALID(b) ? GST_BUFFER_DURATION(b) : 0);
+      end = std::max(end, stop);
+    }
+  };
+  if (r.current) note(r.current);
+  if (r.pending) note(r.pending);
+  while (GstSample *s = r.pull()) {
+    note(s);
+    gst_sample_unref(s);
+    if (count >= 0xFFFFFFu) break;
+  }
+  if (r.broken || count == 0) return false;
+  const GstClockTime span = first != GST_CLOCK_TIME_NONE && end > first ? end - first : 0;
+  // The average in thousandths of a frame a second, reduced.
+  uint64_t num = span ? scaleRound(uint64_t{count} * 1000, GST_SECOND, span) : 15000;
+  if (num == 0) num = 1;
+  uint64_t den = 1000;
+  const uint64_t g = std::gcd(num, den);
+  num /= g;
+  den /= g;
+  r.d.video.rateNumerator = static_cast<uint32_t>(std::min<uint64_t>(num, 0xFFFFFFFFu));
+  r.d.video.rateDenominator = static_cast<uint32_t>(den);
+  r.d.video.frameCount = count;
+  r.d.video.variableRate = true;
+  return r.restart();
+}
+
+}  // namespace
+
+bool available() { return start(); }
+
+std::string kindName(const Description &d, bool sound) {
+  std::string t = "GStreamer: " + (sound || !d.hasVideo ? d.soundCodec : d.videoCodec);
+  if (!d.container.empty()) t += " in " + d.container;
+  return t;
+}
+
+Result open(const char *path, bool forSound, Description *d, Reader **reader, std::string *message) {
+  *reader = nullptr;
+  message->clear();
+  if (!path || !*path || !start()) return Result::NotMedia;
+  std::vector<Missing> missing;
+  *d = Description{};
+  const Result described = describe(path, d, &missing, message);
+  if (described != Result::Opened) return described;
+  for (const Missing &m : missing) {
+    if (m.video != forSound) {
+      *message = missingMessage(m);
+      return Result::Failed;
+    }
+  }
+  if (forSound ? !d->hasSound : !d->hasVideo) return Result::NotMedia;
+
+  auto *r = new Reader;
+  r->path = path;
+  r->sound = forSound;
+  r->d = *d;
+  bool ok = r->build();
+  if (ok && forSound) {
+    ok = r->prerollSound();
+    if (ok) {
+      r->d.sound.samples = scaleRound(d->durationNs, r->d.sound.rate, GST_SECOND);
+      r->total = r->d.sound.samples * r->frameBytes;
+    }
+  } else if (ok) {
+    ok = r->prerollVideo();
+    if (ok) {
+      if (r->d.video.rateNumerator == 0 || d->durationNs == 0 || d->durationNs == GST_CLOCK_TIME_NONE) {
+        ok = measureVariableRate(*r);
+      } else {
+        const uint64_t g = std::gcd(uint64_t{r->d.video.rateNumerator}, uint64_t{r->d.video.rateDenominator});
+        r->d.video.rateNumerator = static_cast<uint32_t>(r->d.video.rateNumerator / g);
+        r->d.video.rateDenominator = static_cast<uint32_t>(r->d.video.rateDenominator / g);
+        // Frames of the stream from its first picture to its end. A first
+        // picture a few frames late is the encoder's reordering delay (MP4
+        // files from mp4mux and x264enc with B-frames start at 80 ms and
+        // still last the whole duration); a later one is a stream that truly
+        // starts late.
+        const GstClockTime delay = gst_util_uint64_scale(10 * GST_SECOND, r->d.video.rateDenominator,
+                                                         r->d.video.rateNumerator);
+        const GstClockTime span =
+            r->origin > delay && d->durationNs > r->origin ? d->durationNs - r->origin : d->durationNs;
+        const uint64_t frames = scaleRound(span, r->d.video.rateNumerator,
+                                           uint64_t{GST_SECOND} * r->d.video.rateDenominator);
+        r->d.video.frameCount = static_cast<uint32_t>(std::clamp<uint64_t>(frames, 1, 0xFFFFFFu));
+      }
+    }
+  }
+  if (!ok) {
+    r->readBus();
+    *message = r->error.empty() ? "the file is damaged or cannot be decoded" : r->error;
+    delete r;
+    return Result::Failed;
+  }
+  // A movie's sound is described as it will be delivered.
+  *d = r->d;
+  *reader = r;
+  return Result::Opened;
+}
+
+const uint8_t *frame(Reader *r, uint32_t index) { return r ? r->frame(index) : nullptr; }
+
+uint32_t readSound(Reader *r, uint8_t *out, uint32_t bytes) {
+  return r && r->sound && r->frameBytes ? r->read(out, bytes) : 0;
+}
+
+bool rewind(Reader *r) {
+  if (!r) return false;
+  if (r->sound) {
+    if (r->delivered == 0) return true;  // nothing handed out yet
+    if (!r->restart()) return false;
+    const uint64_t total = r->total;
+    if (!r->prerollSound()) return false;
+    r->total = total;
+    return true;
+  }
+  if (r->shown == 0) return true;
+  return r->restart();
+}
+
+void close(Reader *r) { delete r; }
+
+}  // namespace kav::gst
