@@ -1,18 +1,22 @@
-// Reading movies and sound files through GStreamer. A file is described by
-// the discoverer (streams, codecs, duration, missing decoders), then read by
-// a pipeline of our own: filesrc ! decodebin, the wanted stream converted
-// into an appsink, every other stream into a fakesink so that no unlinked
-// pad stalls the demuxer. We never run a main loop: every wait is a bounded
+// Reading movies and sound files through GStreamer: filesrc ! decodebin, the
+// wanted stream converted into an appsink, every other stream left
+// undecoded into a fakesink so that no unlinked pad stalls the demuxer. The
+// same pipeline describes the file: decodebin tells the container and codecs
+// as it plugs elements, and the codecs it finds no decoder for. We never run a main loop: every wait is a bounded
 // pull or a bounded state change, and the bus is read for errors between.
 #include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 #include <gst/video/video.h>
+#include <glib/gstdio.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <numeric>
 #include <vector>
 
@@ -162,7 +166,7 @@ uint64_t scaleRound(uint64_t v, uint64_t num, uint64_t den) {
   return den ? gst_util_uint64_scale_round(v, num, den) : 0;
 }
 
-// --- Describing a file -----------------------------------------------------
+// --- Missing decoders ------------------------------------------------------
 
 struct Missing {
   std::string codec;
@@ -170,129 +174,25 @@ struct Missing {
   bool video = false;
 };
 
-// The decoders the discoverer found missing, from the installer details
-// ("gstreamer|1.0|app|description|decoder-<caps>").
-std::vector<Missing> missingDecoders(GstDiscovererInfo *info) {
-  std::vector<Missing> out;
-  const gchar **details = gst_discoverer_info_get_missing_elements_installer_details(info);
-  for (const gchar **d = details; d && *d; ++d) {
-    const char *at = std::strstr(*d, "|decoder-");
-    if (!at) continue;
-    GstCaps *caps = gst_caps_from_string(at + 9);
-    if (!caps) continue;
-    Missing m;
-    // The profile matters: openh264 decodes most H.264 but not High 4:4:4.
-    m.codec = codecName(caps);
-    if (gchar *full = gst_pb_utils_get_codec_description(caps)) {
-      if (const char *profile = std::strstr(full, " (")) m.codec += profile;
-      g_free(full);
-    }
-    m.package = decoderPackage(caps);
-    const GstStructure *s = gst_caps_is_empty(caps) ? nullptr : gst_caps_get_structure(caps, 0);
-    m.video = s && (g_str_has_prefix(gst_structure_get_name(s), "video/") ||
-                    g_str_has_prefix(gst_structure_get_name(s), "image/"));
-    gst_caps_unref(caps);
-    out.push_back(m);
+Missing missingFor(const GstCaps *caps) {
+  Missing m;
+  // The profile matters: openh264 decodes most H.264 but not High 4:4:4.
+  m.codec = codecName(caps);
+  if (gchar *full = gst_pb_utils_get_codec_description(caps)) {
+    if (const char *profile = std::strstr(full, " (")) m.codec += profile;
+    g_free(full);
   }
-  return out;
+  m.package = decoderPackage(caps);
+  const GstStructure *s = gst_caps_is_empty(caps) ? nullptr : gst_caps_get_structure(caps, 0);
+  m.video = s && (g_str_has_prefix(gst_structure_get_name(s), "video/") ||
+                  g_str_has_prefix(gst_structure_get_name(s), "image/"));
+  return m;
 }
 
 std::string missingMessage(const Missing &m) {
   std::string t = "no decoder for " + m.codec + " is installed";
   if (m.package) t += std::string(" (Debian package ") + m.package + ")";
   return t;
-}
-
-// The first stream of a type in the discoverer's list.
-template <typename List>
-GstDiscovererStreamInfo *firstStream(List *list) {
-  return list ? static_cast<GstDiscovererStreamInfo *>(list->data) : nullptr;
-}
-
-Result describe(const char *path, Description *d, std::vector<Missing> *missing, std::string *message) {
-  GError *err = nullptr;
-  gchar *uri = gst_filename_to_uri(path, &err);
-  if (!uri) {
-    g_clear_error(&err);
-    return Result::NotMedia;
-  }
-  GstDiscoverer *disc = gst_discoverer_new(kWait, &err);
-  if (!disc) {
-    g_clear_error(&err);
-    g_free(uri);
-    return Result::NotMedia;
-  }
-  GstDiscovererInfo *info = gst_discoverer_discover_uri(disc, uri, &err);
-  g_clear_error(&err);
-  g_free(uri);
-  g_object_unref(disc);
-  if (!info) return Result::NotMedia;
-
-  Result r = Result::Opened;
-  const GstDiscovererResult dr = gst_discoverer_info_get_result(info);
-  GstDiscovererStreamInfo *top = gst_discoverer_info_get_stream_info(info);
-  GList *videos = gst_discoverer_info_get_video_streams(info);
-  GList *audios = gst_discoverer_info_get_audio_streams(info);
-  // Still pictures belong to the still-image readers.
-  GstDiscovererStreamInfo *v = firstStream(videos);
-  if (v && gst_discoverer_video_info_is_image(GST_DISCOVERER_VIDEO_INFO(v))) v = nullptr;
-  GstDiscovererStreamInfo *a = firstStream(audios);
-  *missing = missingDecoders(info);
-
-  if (dr == GST_DISCOVERER_TIMEOUT) {
-    *message = "GStreamer took too long to describe the file";
-    r = Result::Failed;
-  } else if (!top || (!v && !a && missing->empty())) {
-    r = Result::NotMedia;
-  } else if (dr != GST_DISCOVERER_OK && dr != GST_DISCOVERER_MISSING_PLUGINS) {
-    *message = "the file is damaged or incomplete";
-    r = Result::Failed;
-  } else {
-    d->durationNs = gst_discoverer_info_get_duration(info);
-    if (GST_IS_DISCOVERER_CONTAINER_INFO(top)) {
-      GstCaps *caps = gst_discoverer_stream_info_get_caps(top);
-      d->container = containerName(caps);
-      if (caps) gst_caps_unref(caps);
-    }
-    auto codecOf = [](GstDiscovererStreamInfo *si) {
-      GstCaps *caps = gst_discoverer_stream_info_get_caps(si);
-      std::string n = codecName(caps);
-      if (caps) gst_caps_unref(caps);
-      return n;
-    };
-    if (v) {
-      d->hasVideo = true;
-      d->videoCodec = codecOf(v);
-      // The picture is measured again from the decoded frames; the rate is
-      // kept for the sound of the movie, whose frames it times.
-      const auto *vi = GST_DISCOVERER_VIDEO_INFO(v);
-      const guint num = gst_discoverer_video_info_get_framerate_num(vi);
-      const guint den = gst_discoverer_video_info_get_framerate_denom(vi);
-      if (num && den) {
-        d->video.rateNumerator = num;
-        d->video.rateDenominator = den;
-      }
-    }
-    if (a) {
-      d->hasSound = true;
-      d->soundCodec = codecOf(a);
-    }
-    // A stream whose decoder is missing is still a stream of the file.
-    for (const Missing &m : *missing) {
-      if (m.video && !d->hasVideo) {
-        d->hasVideo = true;
-        d->videoCodec = m.codec;
-      } else if (!m.video && !d->hasSound) {
-        d->hasSound = true;
-        d->soundCodec = m.codec;
-      }
-    }
-  }
-  gst_discoverer_stream_info_list_free(videos);
-  gst_discoverer_stream_info_list_free(audios);
-  if (top) gst_discoverer_stream_info_unref(top);
-  g_object_unref(info);
-  return r;
 }
 
 }  // namespace
@@ -308,10 +208,19 @@ class Reader {
   GstElement *pipeline = nullptr;
   GstElement *sink = nullptr;
   GstElement *convert = nullptr;
-  bool linked = false;  // the wanted stream reached the appsink
+  std::atomic<bool> linked{false};  // the wanted stream reached the appsink
   bool ended = false;   // the appsink saw the end of the stream
   bool broken = false;  // an error or a time-out: nothing more comes
+  bool absent = false;  // every stream is out and none is the wanted one
   std::string error;
+
+  // What decodebin met on its way, written from its streaming threads.
+  std::mutex lock;
+  bool typeFound = false, noMorePads = false;
+  std::string container, videoCaps, soundCaps;  // codec names
+  bool imageOnly = false;                       // a still picture, not a movie
+  uint32_t codedRateNumerator = 0, codedRateDenominator = 0;
+  std::vector<Missing> unknown;
 
   // Pictures: the frame shown, the one decoded after it, the first time.
   GstSample *current = nullptr, *pending = nullptr;
@@ -337,7 +246,13 @@ class Reader {
       gst_object_unref(pipeline);
     }
     pipeline = sink = convert = nullptr;
-    linked = ended = broken = false;
+    linked = false;
+    ended = broken = absent = false;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      typeFound = noMorePads = false;
+      unknown.clear();
+    }
     origin = GST_CLOCK_TIME_NONE;
     shown = UINT32_MAX;
     delivered = 0;
@@ -364,17 +279,51 @@ class Reader {
   }
 
   static gboolean onContinue(GstElement *, GstPad *, GstCaps *caps, gpointer self) {
-    // The stream not wanted is left undecoded: its pad goes to a fakesink as
-    // it comes out of the demuxer.
-    const Reader *r = static_cast<const Reader *>(self);
+    Reader *r = static_cast<Reader *>(self);
     if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) return TRUE;
     const GstStructure *s = gst_caps_get_structure(caps, 0);
-    if (isContainer(s)) return TRUE;
     const char *n = gst_structure_get_name(s);
-    const bool isVideo = g_str_has_prefix(n, "video/") || g_str_has_prefix(n, "image/");
-    const bool isAudio = g_str_has_prefix(n, "audio/");
+    const bool container = isContainer(s);
+    const bool isVideo = !container && (g_str_has_prefix(n, "video/") || g_str_has_prefix(n, "image/"));
+    const bool isAudio = !container && g_str_has_prefix(n, "audio/");
+    {
+      std::lock_guard<std::mutex> hold(r->lock);
+      // The type found first is the container, when it is one.
+      if (!r->typeFound && container) r->container = containerName(caps);
+      if (!r->typeFound && g_str_has_prefix(n, "image/")) r->imageOnly = true;
+      r->typeFound = true;
+      if (isVideo && r->videoCaps.empty()) {
+        r->videoCaps = codecName(caps);
+        int num = 0, den = 0;
+        if (gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0) {
+          r->codedRateNumerator = static_cast<uint32_t>(num);
+          r->codedRateDenominator = static_cast<uint32_t>(den);
+        }
+      }
+      if (isAudio && r->soundCaps.empty()) r->soundCaps = codecName(caps);
+    }
+    // The stream not wanted is left undecoded: its pad goes to a fakesink as
+    // it comes out of the demuxer.
     if (r->sound) return !isVideo;
     return !isAudio;
+  }
+
+  static void onUnknown(GstElement *, GstPad *, GstCaps *caps, gpointer self) {
+    Reader *r = static_cast<Reader *>(self);
+    if (!caps) return;
+    std::lock_guard<std::mutex> hold(r->lock);
+    r->unknown.push_back(missingFor(caps));
+  }
+
+  static void onNoMorePads(GstElement *, gpointer self) {
+    Reader *r = static_cast<Reader *>(self);
+    std::lock_guard<std::mutex> hold(r->lock);
+    r->noMorePads = true;
+  }
+
+  bool allPadsOut() {
+    std::lock_guard<std::mutex> hold(lock);
+    return noMorePads;
   }
 
   static void onPad(GstElement *, GstPad *pad, gpointer self) {
@@ -426,6 +375,8 @@ class Reader {
     }
     g_signal_connect(dec, "autoplug-continue", G_CALLBACK(onContinue), this);
     g_signal_connect(dec, "pad-added", G_CALLBACK(onPad), this);
+    g_signal_connect(dec, "unknown-type", G_CALLBACK(onUnknown), this);
+    g_signal_connect(dec, "no-more-pads", G_CALLBACK(onNoMorePads), this);
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
       readBus();
       if (error.empty()) error = "GStreamer could not start reading the file";
@@ -446,6 +397,11 @@ class Reader {
       }
       readBus();
       if (broken) return nullptr;
+      // Every stream is out and none came our way: no need to wait.
+      if (!linked && allPadsOut()) {
+        absent = broken = true;
+        return nullptr;
+      }
     }
     broken = true;
     if (error.empty()) error = "GStreamer did not deliver in time";
@@ -470,6 +426,7 @@ class Reader {
       GstBuffer *b = gst_sample_get_buffer(pending);
       origin = b && GST_BUFFER_PTS_IS_VALID(b) ? GST_BUFFER_PTS(b) : 0;
     }
+    if (d.video.rateNumerator == 0 || d.video.rateDenominator == 0) return current != nullptr;
     const GstClockTime limit = frameTime(index) + gst_util_uint64_scale(GST_SECOND / 2, d.video.rateDenominator,
                                                                         d.video.rateNumerator);
     for (;;) {
@@ -510,8 +467,11 @@ class Reader {
 
   // The first picture tells the size the frames are delivered in.
   bool prerollVideo() {
-    if (!advanceTo(0)) return false;
-    GstCaps *caps = gst_sample_get_caps(current);
+    if (!pending) pending = pull();
+    if (!pending) return false;
+    GstBuffer *first = gst_sample_get_buffer(pending);
+    origin = first && GST_BUFFER_PTS_IS_VALID(first) ? GST_BUFFER_PTS(first) : 0;
+    GstCaps *caps = gst_sample_get_caps(pending);
     GstVideoInfo vi;
     if (!caps || !gst_video_info_from_caps(&vi, caps) || vi.width <= 0 || vi.height <= 0) return false;
     d.video.width = static_cast<uint32_t>(vi.width);
@@ -520,7 +480,11 @@ class Reader {
     if (vi.fps_n > 0 && vi.fps_d > 0) {
       d.video.rateNumerator = static_cast<uint32_t>(vi.fps_n);
       d.video.rateDenominator = static_cast<uint32_t>(vi.fps_d);
+      return advanceTo(0);
     }
+    // No rate: the first picture is frame 1 until the frames are counted.
+    current = pending;
+    pending = pull();
     return true;
   }
 
@@ -679,6 +643,20 @@ bool measureVariableRate(Reader &r) {
   return r.restart();
 }
 
+// Counts the decoded sound of a stream that tells no duration.
+bool measureSoundLength(Reader &r) {
+  uint64_t bytes = r.rest.size() - r.restAt;
+  while (GstSample *s = r.pull()) {
+    if (GstBuffer *b = gst_sample_get_buffer(s)) bytes += gst_buffer_get_size(b);
+    gst_sample_unref(s);
+  }
+  if (r.broken || bytes == 0 || !r.frameBytes) return false;
+  r.d.sound.samples = bytes / r.frameBytes;
+  if (!r.restart() || !r.prerollSound()) return false;
+  r.total = r.d.sound.samples * r.frameBytes;
+  return true;
+}
+
 }  // namespace
 
 bool available() { return start(); }
@@ -689,65 +667,107 @@ std::string kindName(const Description &d, bool sound) {
   return t;
 }
 
+// What the pipeline found out about the file, once its first sample is in
+// (or it failed).
+void collect(Reader &r, Description *d) {
+  // The demuxer may announce the last of its streams after the first one
+  // already delivered: wait for it a little, never long.
+  for (GstClockTime waited = 0; !r.allPadsOut() && !r.broken && waited < GST_SECOND; waited += kSlice)
+    std::this_thread::sleep_for(std::chrono::nanoseconds(kSlice));
+  std::lock_guard<std::mutex> hold(r.lock);
+  d->container = r.container;
+  d->videoCodec = r.videoCaps;
+  d->soundCodec = r.soundCaps;
+  d->hasVideo = !r.videoCaps.empty() && !r.imageOnly;
+  d->hasSound = !r.soundCaps.empty();
+}
+
 Result open(const char *path, bool forSound, Description *d, Reader **reader, std::string *message) {
   *reader = nullptr;
   message->clear();
-  if (!path || !*path || !start()) return Result::NotMedia;
-  std::vector<Missing> missing;
   *d = Description{};
-  const Result described = describe(path, d, &missing, message);
-  if (described != Result::Opened) return described;
-  for (const Missing &m : missing) {
-    if (m.video != forSound) {
-      *message = missingMessage(m);
-      return Result::Failed;
-    }
-  }
-  if (forSound ? !d->hasSound : !d->hasVideo) return Result::NotMedia;
+  if (!path || !*path || !start()) return Result::NotMedia;
+  // GStreamer would wait on a fifo or a device; only plain files are read.
+  GStatBuf st;
+  if (g_stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return Result::NotMedia;
 
   auto *r = new Reader;
   r->path = path;
   r->sound = forSound;
-  r->d = *d;
   bool ok = r->build();
-  if (ok && forSound) {
-    ok = r->prerollSound();
-    if (ok) {
-      r->d.sound.samples = scaleRound(d->durationNs, r->d.sound.rate, GST_SECOND);
-      r->total = r->d.sound.samples * r->frameBytes;
-    }
-  } else if (ok) {
-    ok = r->prerollVideo();
-    if (ok) {
-      if (r->d.video.rateNumerator == 0 || d->durationNs == 0 || d->durationNs == GST_CLOCK_TIME_NONE) {
-        ok = measureVariableRate(*r);
-      } else {
-        const uint64_t g = std::gcd(uint64_t{r->d.video.rateNumerator}, uint64_t{r->d.video.rateDenominator});
-        r->d.video.rateNumerator = static_cast<uint32_t>(r->d.video.rateNumerator / g);
-        r->d.video.rateDenominator = static_cast<uint32_t>(r->d.video.rateDenominator / g);
-        // Frames of the stream from its first picture to its end. A first
-        // picture a few frames late is the encoder's reordering delay (MP4
-        // files from mp4mux and x264enc with B-frames start at 80 ms and
-        // still last the whole duration); a later one is a stream that truly
-        // starts late.
-        const GstClockTime delay = gst_util_uint64_scale(10 * GST_SECOND, r->d.video.rateDenominator,
-                                                         r->d.video.rateNumerator);
-        const GstClockTime span =
-            r->origin > delay && d->durationNs > r->origin ? d->durationNs - r->origin : d->durationNs;
-        const uint64_t frames = scaleRound(span, r->d.video.rateNumerator,
-                                           uint64_t{GST_SECOND} * r->d.video.rateDenominator);
-        r->d.video.frameCount = static_cast<uint32_t>(std::clamp<uint64_t>(frames, 1, 0xFFFFFFu));
-      }
-    }
-  }
+  if (ok) ok = forSound ? r->prerollSound() : r->prerollVideo();
+  r->readBus();
+  collect(*r, d);
+  Result result = Result::Opened;
   if (!ok) {
-    r->readBus();
-    *message = r->error.empty() ? "the file is damaged or cannot be decoded" : r->error;
-    delete r;
-    return Result::Failed;
+    std::lock_guard<std::mutex> hold(r->lock);
+    for (const Missing &m : r->unknown)
+      if (m.video != forSound) *message = missingMessage(m);
+    if (!message->empty()) {
+      result = Result::Failed;
+    } else if (!r->typeFound || r->imageOnly || (r->absent && r->unknown.empty())) {
+      // Not a movie or sound file, or not one with the stream wanted.
+      result = Result::NotMedia;
+    } else {
+      *message = r->error.empty() ? "the file is damaged or cannot be decoded" : r->error;
+      result = Result::Failed;
+    }
   }
-  // A movie's sound is described as it will be delivered.
-  *d = r->d;
+  if (result == Result::Opened) {
+    // Parsers of bare streams (MP3) may know the duration only after a few
+    // frames.
+    gint64 duration = 0;
+    for (GstClockTime waited = 0;; waited += kSlice) {
+      if (gst_element_query_duration(r->pipeline, GST_FORMAT_TIME, &duration) && duration > 0) break;
+      duration = 0;
+      if (waited >= GST_SECOND / 4) break;
+      std::this_thread::sleep_for(std::chrono::nanoseconds(kSlice));
+    }
+    d->durationNs = static_cast<uint64_t>(duration);
+    r->d.durationNs = d->durationNs;
+    if (forSound) {
+      if (d->durationNs) {
+        r->d.sound.samples = scaleRound(d->durationNs, r->d.sound.rate, GST_SECOND);
+        r->total = r->d.sound.samples * r->frameBytes;
+      } else {
+        ok = measureSoundLength(*r);
+      }
+      // The movie's frame rate, for starts and ends given in frames.
+      std::lock_guard<std::mutex> hold(r->lock);
+      r->d.video.rateNumerator = r->codedRateNumerator;
+      r->d.video.rateDenominator = r->codedRateDenominator;
+    } else if (r->d.video.rateNumerator == 0 || d->durationNs == 0) {
+      ok = measureVariableRate(*r);
+    } else {
+      const uint64_t g = std::gcd(uint64_t{r->d.video.rateNumerator}, uint64_t{r->d.video.rateDenominator});
+      r->d.video.rateNumerator = static_cast<uint32_t>(r->d.video.rateNumerator / g);
+      r->d.video.rateDenominator = static_cast<uint32_t>(r->d.video.rateDenominator / g);
+      // Frames of the stream from its first picture to its end. A first
+      // picture a few frames late is the encoder's reordering delay (MP4
+      // files from mp4mux and x264enc with B-frames start at 80 ms and
+      // still last the whole duration); a later one is a stream that truly
+      // starts late.
+      const GstClockTime delay =
+          gst_util_uint64_scale(10 * GST_SECOND, r->d.video.rateDenominator, r->d.video.rateNumerator);
+      const GstClockTime span =
+          r->origin > delay && d->durationNs > r->origin ? d->durationNs - r->origin : d->durationNs;
+      const uint64_t frames =
+          scaleRound(span, r->d.video.rateNumerator, uint64_t{GST_SECOND} * r->d.video.rateDenominator);
+      r->d.video.frameCount = static_cast<uint32_t>(std::clamp<uint64_t>(frames, 1, 0xFFFFFFu));
+    }
+    if (!ok) {
+      *message = r->error.empty() ? "the file is damaged or cannot be decoded" : r->error;
+      result = Result::Failed;
+    }
+  }
+  if (result != Result::Opened) {
+    delete r;
+    return result;
+  }
+  // The stream is described as it will be delivered.
+  d->video = r->d.video;
+  d->sound = r->d.sound;
+  r->d = *d;
   *reader = r;
   return Result::Opened;
 }
