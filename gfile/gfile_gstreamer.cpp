@@ -26,13 +26,13 @@ bool setName(GFile *g, const char *name) {
 
 // A sound file GStreamer decodes (MP3, FLAC, Ogg, Opus...) is a picture-less
 // source of the sound's length, as a WAVE file is.
-Tried takeSoundOnly(GFile *g, const char *name) {
+Tried takeSoundOnly(GFile *g, const char *name, std::string *why) {
   kav::gst::Description d;
   kav::gst::Reader *r = nullptr;
   std::string message;
   const kav::gst::Result res = kav::gst::open(name, true, &d, &r, &message);
   if (res != kav::gst::Result::Opened) {
-    if (res == kav::gst::Result::Failed) report(g, 2, "%s: %s", name, message.c_str());
+    if (res == kav::gst::Result::Failed) *why = std::string(name) + ": " + message;
     return res == kav::gst::Result::Failed ? Tried::Fatal : Tried::NotThisKind;
   }
   kav::gst::close(r);
@@ -52,15 +52,15 @@ Tried takeSoundOnly(GFile *g, const char *name) {
 
 }  // namespace
 
-Tried tryGStreamer(GFile *g, const char *name) {
+Tried tryGStreamer(GFile *g, const char *name, std::string *why) {
   if (!kav::gst::available()) return Tried::NotThisKind;
   kav::gst::Description d;
   kav::gst::Reader *r = nullptr;
   std::string message;
   const kav::gst::Result res = kav::gst::open(name, false, &d, &r, &message);
-  if (res == kav::gst::Result::NotMedia) return d.hasSound && !d.hasVideo ? takeSoundOnly(g, name) : Tried::NotThisKind;
+  if (res == kav::gst::Result::NotMedia) return d.hasSound && !d.hasVideo ? takeSoundOnly(g, name, why) : Tried::NotThisKind;
   if (res == kav::gst::Result::Failed) {
-    report(g, 2, "%s: %s", name, message.c_str());
+    *why = std::string(name) + ": " + message;
     return Tried::Fatal;
   }
   if (!setName(g, name)) {

@@ -133,9 +133,10 @@ void closeReaders(GFile *g);
 void rewindReaders(GFile *g);
 
 // gfile_gstreamer.cpp: movies decoded through GStreamer. tryGStreamer
-// returns Fatal (reported) for a movie it recognises but cannot decode.
+// returns Fatal for a movie it recognises but cannot decode, with the
+// reason in *why for the caller to report.
 enum class Tried { Opened, NotThisKind, Fatal };
-Tried tryGStreamer(GFile *g, const char *name);
+Tried tryGStreamer(GFile *g, const char *name, std::string *why);
 bool readGStreamer(GFile *g);
 
 // gfile_fetch.cpp: stepping and reading source frames.

@@ -351,7 +351,12 @@ bool openKinds(GFile *g, const char *name) {
     case Tried::Fatal:
       // Our AVI reader does not decode this codec: GStreamer may.
       closeReaders(g);
-      return tryGStreamer(g, name) == Tried::Opened;
+      {
+        std::string why;
+        if (tryGStreamer(g, name, &why) == Tried::Opened) return true;
+        if (!why.empty()) report(g, 2, "%s", why.c_str());
+      }
+      return false;
     case Tried::NotThisKind:
       break;
   }
@@ -362,15 +367,12 @@ bool openKinds(GFile *g, const char *name) {
   for (const StillKind &k : more)
     if (tryStill(g, name, k)) return true;
   if (trySoundOnly(g, name)) return true;
-  switch (tryGStreamer(g, name)) {
-    case Tried::Opened:
-      return true;
-    case Tried::Fatal:
-      return false;
-    case Tried::NotThisKind:
-      break;
-  }
-  return tryRaw(g, name);
+  // A file GStreamer takes for a movie it cannot read may still be one of
+  // our raw frame files; only when it is not is GStreamer's reason told.
+  std::string why;
+  if (tryGStreamer(g, name, &why) == Tried::Opened || tryRaw(g, name)) return true;
+  if (!why.empty()) report(g, 2, "%s", why.c_str());
+  return false;
 }
 
 void closeReaders(GFile *g) {

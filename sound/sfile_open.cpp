@@ -294,11 +294,21 @@ Try openQuickTime(SFile *h, const char *name, uint32_t track) {
   return Try::Yes;
 }
 
+bool isWaveFile(const char *name) {
+  KAVFile *f = KAVFileOpen(1024, name, KAV_FILE_READ);
+  if (!f) return false;
+  uint8_t h[12];
+  const bool wave = KAVFileGet(f, h, 12) == 12 && std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0;
+  KAVFileClose(f);
+  return wave;
+}
+
 // Sound our own readers do not decode: MP3, FLAC, Ogg and Opus files and the
 // compressed sound of movies (AAC in MP4, Vorbis in WebM...). The period is
 // the movie's frame period, for starts and ends given in frames.
 Try openGStreamer(SFile *h, const char *name, KAVStatusCallback cb, uint32_t &period) {
-  if (!kav::gst::available()) return Try::No;
+  // A WAVE file is ours to read or to refuse.
+  if (!kav::gst::available() || isWaveFile(name)) return Try::No;
   kav::gst::Description d;
   kav::gst::Reader *r = nullptr;
   std::string message;
