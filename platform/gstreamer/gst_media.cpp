@@ -5,6 +5,7 @@
 // as it plugs elements, and the codecs it finds no decoder for. We never run a main loop: every wait is a bounded
 // pull or a bounded state change, and the bus is read for errors between.
 #include <gst/app/gstappsink.h>
+#include <gst/base/gsttypefindhelper.h>
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -670,6 +672,30 @@ std::string kindName(const Description &d, bool sound) {
   return t;
 }
 
+// GStreamer's type finders on the start of the file: most files that are no
+// movie or sound are told apart here, without starting a pipeline.
+bool looksLikeMedia(const char *path) {
+  FILE *f = std::fopen(path, "rb");
+  if (!f) return false;
+  std::vector<guint8> head(64 * 1024);
+  head.resize(std::fread(head.data(), 1, head.size(), f));
+  std::fclose(f);
+  if (head.empty()) return false;
+  GstTypeFindProbability probability = GST_TYPE_FIND_NONE;
+  GstCaps *caps = gst_type_find_helper_for_data(nullptr, head.data(), head.size(), &probability);
+  if (!caps) return false;
+  bool media = false;
+  if (!gst_caps_is_empty(caps)) {
+    const GstStructure *s = gst_caps_get_structure(caps, 0);
+    const char *n = gst_structure_get_name(s);
+    media = isContainer(s) || g_str_has_prefix(n, "video/") || g_str_has_prefix(n, "audio/") ||
+            std::strcmp(n, "application/ogg") == 0 || std::strcmp(n, "application/x-id3") == 0 ||
+            std::strcmp(n, "application/x-apetag") == 0 || std::strcmp(n, "application/mxf") == 0;
+  }
+  gst_caps_unref(caps);
+  return media;
+}
+
 // What the pipeline found out about the file, once its first sample is in
 // (or it failed).
 void collect(Reader &r, Description *d) {
@@ -693,6 +719,7 @@ Result open(const char *path, bool forSound, Description *d, Reader **reader, st
   // GStreamer would wait on a fifo or a device; only plain files are read.
   GStatBuf st;
   if (g_stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return Result::NotMedia;
+  if (!looksLikeMedia(path)) return Result::NotMedia;
 
   auto *r = new Reader;
   r->path = path;
