@@ -672,6 +672,93 @@ std::string kindName(const Description &d, bool sound) {
   return t;
 }
 
+// Counts the coded pictures of a movie's video stream as its container
+// holds them, without decoding: each is one frame (headers aside). The
+// container's duration is that of its longest stream, often the sound, so
+// it cannot tell the number of frames. 0 when they cannot be counted.
+struct CodedFrames {
+  uint64_t count = 0;
+  GstClockTime first = GST_CLOCK_TIME_NONE, end = 0;
+  bool linked = false;
+  std::mutex lock;
+};
+
+GstPadProbeReturn countFrame(GstPad *, GstPadProbeInfo *info, gpointer data) {
+  auto *c = static_cast<CodedFrames *>(data);
+  GstBuffer *b = GST_PAD_PROBE_INFO_BUFFER(info);
+  if (!b || GST_BUFFER_FLAG_IS_SET(b, GST_BUFFER_FLAG_HEADER)) return GST_PAD_PROBE_OK;
+  std::lock_guard<std::mutex> hold(c->lock);
+  ++c->count;
+  if (GST_BUFFER_PTS_IS_VALID(b)) {
+    const GstClockTime pts = GST_BUFFER_PTS(b);
+    if (c->first == GST_CLOCK_TIME_NONE || pts < c->first) c->first = pts;
+    c->end = std::max(c->end, pts + (GST_BUFFER_DURATION_IS_VALID(b) ? GST_BUFFER_DURATION(b) : 0));
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+gboolean stopAtStreams(GstElement *, GstPad *, GstCaps *caps, gpointer) {
+  return caps && !gst_caps_is_empty(caps) && isContainer(gst_caps_get_structure(caps, 0));
+}
+
+void countOnPad(GstElement *dec, GstPad *pad, gpointer data) {
+  auto *c = static_cast<CodedFrames *>(data);
+  GstElement *pipeline = GST_ELEMENT(gst_element_get_parent(dec));
+  if (!pipeline) return;
+  GstElement *fake = gst_element_factory_make("fakesink", nullptr);
+  if (fake) {
+    g_object_set(fake, "sync", FALSE, "async", FALSE, nullptr);
+    gst_bin_add(GST_BIN(pipeline), fake);
+    gst_element_sync_state_with_parent(fake);
+    GstPad *in = gst_element_get_static_pad(fake, "sink");
+    GstCaps *caps = gst_pad_get_current_caps(pad);
+    if (!caps) caps = gst_pad_query_caps(pad, nullptr);
+    const char *n = caps && !gst_caps_is_empty(caps) ? gst_structure_get_name(gst_caps_get_structure(caps, 0)) : "";
+    bool video = g_str_has_prefix(n, "video/") || g_str_has_prefix(n, "image/");
+    if (caps) gst_caps_unref(caps);
+    {
+      std::lock_guard<std::mutex> hold(c->lock);
+      if (video && c->linked) video = false;
+      if (video) c->linked = true;
+    }
+    if (video) gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_BUFFER, countFrame, c, nullptr);
+    gst_pad_link(pad, in);
+    gst_object_unref(in);
+  }
+  gst_object_unref(pipeline);
+}
+
+bool countCodedFrames(const char *path, CodedFrames *c) {
+  GstElement *pipeline = gst_pipeline_new(nullptr);
+  GstElement *src = gst_element_factory_make("filesrc", nullptr);
+  GstElement *dec = gst_element_factory_make("decodebin", nullptr);
+  if (!pipeline || !src || !dec) {
+    for (GstElement *e : {pipeline, src, dec})
+      if (e) gst_object_unref(gst_object_ref_sink(e));
+    return false;
+  }
+  gst_bin_add_many(GST_BIN(pipeline), src, dec, nullptr);
+  g_object_set(src, "location", path, nullptr);
+  gst_element_link(src, dec);
+  g_signal_connect(dec, "autoplug-continue", G_CALLBACK(stopAtStreams), nullptr);
+  g_signal_connect(dec, "pad-added", G_CALLBACK(countOnPad), c);
+  bool ok = false;
+  if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+    GstBus *bus = gst_element_get_bus(pipeline);
+    // Reading a file without decoding it is quick; the wait is bounded all
+    // the same.
+    GstMessage *m = gst_bus_timed_pop_filtered(bus, 6 * kWait,
+                                               static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ok = m && GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS;
+    if (m) gst_message_unref(m);
+    gst_object_unref(bus);
+  }
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(pipeline);
+  std::lock_guard<std::mutex> hold(c->lock);
+  return ok && c->count > 0;
+}
+
 // GStreamer's type finders on the start of the file: most files that are no
 // movie or sound are told apart here, without starting a pipeline.
 bool looksLikeMedia(const char *path) {
@@ -766,6 +853,24 @@ Result open(const char *path, bool forSound, Description *d, Reader **reader, st
       std::lock_guard<std::mutex> hold(r->lock);
       r->d.video.rateNumerator = r->codedRateNumerator;
       r->d.video.rateDenominator = r->codedRateDenominator;
+    } else if (CodedFrames coded; !d->container.empty() && countCodedFrames(path, &coded)) {
+      r->d.video.frameCount = static_cast<uint32_t>(std::min<uint64_t>(coded.count, 0xFFFFFFu));
+      if (r->d.video.rateNumerator == 0 && coded.end > coded.first && coded.first != GST_CLOCK_TIME_NONE) {
+        // No rate in the stream: the average over the time its frames cover,
+        // in thousandths of a frame a second.
+        uint64_t num = scaleRound(coded.count * 1000, GST_SECOND, coded.end - coded.first), den = 1000;
+        const uint64_t g = std::gcd(num, den);
+        r->d.video.rateNumerator = static_cast<uint32_t>(std::min<uint64_t>(num / g, 0xFFFFFFFFu));
+        r->d.video.rateDenominator = static_cast<uint32_t>(den / g);
+        r->d.video.variableRate = true;
+        ok = r->restart();
+      } else if (r->d.video.rateNumerator == 0) {
+        ok = measureVariableRate(*r);
+      } else {
+        const uint64_t g = std::gcd(uint64_t{r->d.video.rateNumerator}, uint64_t{r->d.video.rateDenominator});
+        r->d.video.rateNumerator = static_cast<uint32_t>(r->d.video.rateNumerator / g);
+        r->d.video.rateDenominator = static_cast<uint32_t>(r->d.video.rateDenominator / g);
+      }
     } else if (r->d.video.rateNumerator == 0 || d->durationNs == 0) {
       ok = measureVariableRate(*r);
     } else {
