@@ -479,6 +479,11 @@ class Reader {
     GstCaps *caps = gst_sample_get_caps(pending);
     GstVideoInfo vi;
     if (!caps || !gst_video_info_from_caps(&vi, caps) || vi.width <= 0 || vi.height <= 0) return false;
+    // Pictures are copied whole into one buffer of ours.
+    if (vi.width > 16384 || vi.height > 16384 || int64_t{vi.width} * vi.height > (int64_t{1} << 26)) {
+      error = "the picture is too large";
+      return false;
+    }
     d.video.width = static_cast<uint32_t>(vi.width);
     d.video.height = static_cast<uint32_t>(vi.height);
     d.video.rateNumerator = d.video.rateDenominator = 0;
@@ -500,28 +505,13 @@ class Reader {
     if (current && (shown != UINT32_MAX && index < shown)) {
       if (!restart()) return nullptr;
     }
-    seekAhead(index);
+    // Frames ahead are reached by decoding every picture before them, never
+    // by seeking: after an accurate seek openh264 gives the key frame in
+    // place of the B-frames before it, and other decoders may too.
     if (!advanceTo(index)) return nullptr;
     if (!copyCurrent()) return nullptr;
     shown = index;
     return picture.data();
-  }
-
-  // A frame far ahead is reached by an accurate seek rather than by
-  // decoding every picture before it.
-  void seekAhead(uint32_t index) {
-    if (!current || shown == UINT32_MAX) return;
-    const uint64_t second = d.video.rateNumerator / std::max<uint32_t>(1, d.video.rateDenominator) + 1;
-    if (index < shown + 2 * second) return;
-    const GstClockTime t = frameTime(index);
-    if (!gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
-                                 static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), t))
-      return;
-    // The picture before the target stays as the one on show until a
-    // decoded picture takes its place.
-    if (pending) gst_sample_unref(pending);
-    pending = pull();
-    shown = UINT32_MAX;
   }
 
   bool restart() {
