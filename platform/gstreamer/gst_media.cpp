@@ -236,6 +236,10 @@ class Reader {
   std::vector<uint8_t> rest;
   size_t restAt = 0;
   uint32_t frameBytes = 0;
+  // The time of a movie's first picture: its sound is delivered from there,
+  // so that it keeps in step with the frames (MP4 files from mp4mux with
+  // B-frames start their pictures 80 ms after their sound).
+  GstClockTime soundOrigin = 0;
 
   ~Reader() { stop(); }
 
@@ -565,13 +569,16 @@ class Reader {
     if (!gst_buffer_map(b, &map, GST_MAP_READ)) return;
     size_t skip = 0;
     if (GST_BUFFER_PTS_IS_VALID(b)) {
-      const uint64_t at = scaleRound(GST_BUFFER_PTS(b), d.sound.rate, GST_SECOND) * frameBytes;
+      const GstClockTime pts = GST_BUFFER_PTS(b);
+      const int64_t samples = pts >= soundOrigin ? static_cast<int64_t>(scaleRound(pts - soundOrigin, d.sound.rate, GST_SECOND))
+                                                 : -static_cast<int64_t>(scaleRound(soundOrigin - pts, d.sound.rate, GST_SECOND));
+      const int64_t at = samples * frameBytes, done = static_cast<int64_t>(delivered);
       // Small differences are the rounding of time stamps, not gaps.
-      const uint64_t slack = uint64_t{d.sound.rate} / 50 * frameBytes;
-      if (at > delivered + slack) {
-        rest.assign(static_cast<size_t>(std::min<uint64_t>(at - delivered, 1u << 26)), d.sound.bits == 8 ? 0x80 : 0);
-      } else if (at + slack < delivered) {
-        skip = static_cast<size_t>(std::min<uint64_t>(delivered - at, map.size));
+      const int64_t slack = int64_t{d.sound.rate} / 50 * frameBytes;
+      if (at > done + slack) {
+        rest.assign(static_cast<size_t>(std::min<int64_t>(at - done, 1 << 26)), d.sound.bits == 8 ? 0x80 : 0);
+      } else if (at + slack < done) {
+        skip = static_cast<size_t>(std::min<int64_t>(done - at, static_cast<int64_t>(map.size)));
         skip -= skip % frameBytes;
       }
     }
@@ -833,8 +840,18 @@ Result open(const char *path, bool forSound, Description *d, Reader **reader, st
     d->durationNs = static_cast<uint64_t>(duration);
     r->d.durationNs = d->durationNs;
     if (forSound) {
-      if (d->durationNs) {
-        r->d.sound.samples = scaleRound(d->durationNs, r->d.sound.rate, GST_SECOND);
+      CodedFrames coded;
+      if (d->hasVideo && !d->container.empty() && countCodedFrames(path, &coded) &&
+          coded.first != GST_CLOCK_TIME_NONE && coded.first > 0 && coded.first < std::min<uint64_t>(GST_SECOND, d->durationNs)) {
+        r->soundOrigin = coded.first;
+        // The pictures may end after the container's duration by as much.
+        d->durationNs = std::max<uint64_t>(d->durationNs, coded.end);
+        // The sound already taken in is placed again from the new origin.
+        if (!r->restart() || !r->prerollSound()) ok = false;
+      }
+      if (!ok) {
+      } else if (d->durationNs) {
+        r->d.sound.samples = scaleRound(d->durationNs - r->soundOrigin, r->d.sound.rate, GST_SECOND);
         r->total = r->d.sound.samples * r->frameBytes;
       } else {
         ok = measureSoundLength(*r);
