@@ -227,8 +227,14 @@ class Reader {
   // Pictures: the frame shown, the one decoded after it, the first time.
   GstSample *current = nullptr, *pending = nullptr;
   GstClockTime origin = GST_CLOCK_TIME_NONE;
-  uint32_t shown = UINT32_MAX;  // index whose picture `picture` holds
-  std::vector<uint8_t> picture;
+  uint32_t shown = UINT32_MAX;  // index whose picture is on show
+  std::vector<uint8_t> picture;  // a copy, when the decoded rows are not in our layout
+  // The decoded picture on show, mapped in place when its rows are ours.
+  // It outlives restarts: the caller may still hold its pixels.
+  GstVideoFrame view{};
+  bool viewMapped = false;
+  GstSample *viewSample = nullptr;
+  const uint8_t *shownPixels = nullptr;
 
   // Sound: bytes delivered so far, bytes of the whole length, what is left
   // of the last buffer pulled.
@@ -241,7 +247,17 @@ class Reader {
   // B-frames start their pictures 80 ms after their sound).
   GstClockTime soundOrigin = 0;
 
-  ~Reader() { stop(); }
+  ~Reader() {
+    stop();
+    unview();
+  }
+
+  void unview() {
+    if (viewMapped) gst_video_frame_unmap(&view);
+    viewMapped = false;
+    if (viewSample) gst_sample_unref(viewSample);
+    viewSample = nullptr;
+  }
 
   void stop() {
     if (current) gst_sample_unref(current);
@@ -372,6 +388,9 @@ class Reader {
     // Plain truncation from wider samples: the same file always gives the
     // same bytes (dither would add noise that differs from run to run).
     if (sound) g_object_set(convert, "dithering", 0, "noise-shaping", 0, nullptr);
+    // The colour conversion to 32-bit pixels is what we add to decoding:
+    // spread it over the processors.
+    if (!sound) g_object_set(convert, "n-threads", 0u, nullptr);
     GstCaps *caps = sound ? gst_caps_from_string("audio/x-raw,format=(string){S16LE,U8},layout=interleaved,"
                                                  "channels=(int)[1,2]")
                           : gst_caps_from_string("video/x-raw,format=BGRx");
@@ -453,7 +472,12 @@ class Reader {
     return current != nullptr;
   }
 
-  bool copyCurrent() {
+  // Makes `current` the picture on show: in place when its rows are laid
+  // out as ours, else copied.
+  bool showCurrent() {
+    if (viewSample == current && shownPixels) return true;
+    unview();
+    shownPixels = nullptr;
     GstCaps *caps = gst_sample_get_caps(current);
     GstBuffer *buffer = gst_sample_get_buffer(current);
     GstVideoInfo vi;
@@ -462,6 +486,14 @@ class Reader {
     if (!gst_video_frame_map(&f, &vi, buffer, GST_MAP_READ)) return false;
     const uint32_t w = d.video.width, h = d.video.height;
     const size_t pitch = size_t{w} * 4;
+    if (GST_VIDEO_FRAME_WIDTH(&f) == static_cast<int>(w) && GST_VIDEO_FRAME_HEIGHT(&f) == static_cast<int>(h) &&
+        GST_VIDEO_FRAME_PLANE_STRIDE(&f, 0) == static_cast<int>(pitch)) {
+      view = f;
+      viewMapped = true;
+      viewSample = gst_sample_ref(current);
+      shownPixels = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&view, 0));
+      return true;
+    }
     picture.assign(pitch * h, 0);
     // A stream that changes its size midway is cropped or padded to the
     // size it started with.
@@ -471,6 +503,7 @@ class Reader {
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&f, 0);
     for (uint32_t y = 0; y < ch; ++y) std::memcpy(picture.data() + y * pitch, src + ptrdiff_t{stride} * y, size_t{cw} * 4);
     gst_video_frame_unmap(&f);
+    shownPixels = picture.data();
     return true;
   }
 
@@ -504,7 +537,7 @@ class Reader {
 
   const uint8_t *frame(uint32_t index) {
     if (index >= d.video.frameCount) return nullptr;
-    if (shown == index) return picture.data();
+    if (shown == index) return shownPixels;
     // Going back starts the stream over.
     if (current && (shown != UINT32_MAX && index < shown)) {
       if (!restart()) return nullptr;
@@ -513,9 +546,9 @@ class Reader {
     // by seeking: after an accurate seek openh264 gives the key frame in
     // place of the B-frames before it, and other decoders may too.
     if (!advanceTo(index)) return nullptr;
-    if (!copyCurrent()) return nullptr;
+    if (!showCurrent()) return nullptr;
     shown = index;
-    return picture.data();
+    return shownPixels;
   }
 
   bool restart() {
