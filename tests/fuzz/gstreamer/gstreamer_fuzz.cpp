@@ -17,6 +17,9 @@ namespace {
 constexpr uint32_t kMaxFrames = 8;
 constexpr uint32_t kMaxSoundBytes = 48000 * 4;
 
+// Where the pixels read go, so that reading them is not optimised away.
+volatile uint32_t pixelSink;
+
 bool writeScratch(const std::string &name, const uint8_t *data, size_t size) {
   FILE *out = std::fopen(name.c_str(), "wb");
   if (!out) return false;
@@ -37,8 +40,7 @@ void readPictures(const std::string &name) {
     // Touch the first and the last pixel the reader promises.
     sum += p[0] + p[size_t{d.video.width} * d.video.height * 4 - 1];
   }
-  static volatile uint32_t sink;
-  sink = sum;
+  pixelSink = sum;
   kav::gst::rewind(r);
   kav::gst::frame(r, frames > 1 ? frames - 1 : 0);
   kav::gst::close(r);
