@@ -852,6 +852,11 @@ Result open(const char *path, bool forSound, Description *d, Reader **reader, st
       if (m.video != forSound) *message = missingMessage(m);
     if (!message->empty()) {
       result = Result::Failed;
+    } else if (r->linked && r->ended && !forSound) {
+      // openh264 gives nothing for a one-frame High-profile H.264 file: the
+      // movie is refused rather than opened with a frame it cannot show.
+      *message = "the " + r->videoCaps + " decoder gave no picture";
+      result = Result::Failed;
     } else if (!r->typeFound || r->imageOnly || (r->absent && r->unknown.empty())) {
       // Not a movie or sound file, or not one with the stream wanted.
       result = Result::NotMedia;

@@ -279,6 +279,21 @@ TEST(GStreamerRefusal, MissingDecoderIsNamedAndDamagedFilesFailCleanly) {
         << lastError;
   }
 
+  // openh264 gives no picture for a one-frame High-profile file: refused,
+  // never opened with a frame it cannot show.
+  const std::string one = dir.file("one.mp4");
+  ASSERT_TRUE(run(launch("videotestsrc num-buffers=1 ! video/x-raw,width=64,height=48,framerate=25/1,format=I420 ! "
+                         "x264enc ! video/x-h264,profile=high ! mp4mux ! filesink location=" + shellQuote(one))));
+  lastError.clear();
+  g = GFileOpen(one.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10000, 0, 256, 0, 0, 0, "", nullptr, keepError);
+  if (g) {
+    EXPECT_EQ(g->totalFrames, 1u);
+    EXPECT_NE(GFileGet(g, 0, 0, 100, 1.0f, 0) & 0xFF, 0u);
+    GFileClose(g);
+  } else {
+    EXPECT_NE(lastError.find("the H.264 decoder gave no picture"), std::string::npos) << lastError;
+  }
+
   // An MP4 cut before its index, and bytes that only look like a file.
   const std::string webm = dir.file("cut.webm"), mp4 = dir.file("cut.mp4");
   ASSERT_TRUE(run(launch(std::string(kVideo) + " ! vp8enc ! webmmux ! filesink location=" + shellQuote(webm))));
