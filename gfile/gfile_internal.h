@@ -25,6 +25,10 @@ namespace kav::colour {
 struct Resampler;
 }
 
+namespace kav::gst {
+class Reader;
+}
+
 namespace kav::gfile {
 constexpr uint32_t kStillFormatNone = 0xFFFFFFFFu;
 }
@@ -56,6 +60,7 @@ struct GFileInternal {
   uint32_t aviStart = 0;
   uint32_t aviSoundBytesPerFrame = 0;
   QTFile *quickTime = nullptr;
+  kav::gst::Reader *gstreamer = nullptr;
   KavOsFile exeFile = KAV_INVALID_OS_FILE;
   uint32_t stillFormat = kav::gfile::kStillFormatNone;
   kav::still::StillImage still{};
@@ -136,6 +141,13 @@ bool openKinds(GFile *g, const char *name);
 bool isSoundFile(const char *name, uint64_t *bytes, uint32_t *rate, uint32_t *frameBytes);
 void closeReaders(GFile *g);
 void rewindReaders(GFile *g);
+
+// gfile_gstreamer.cpp: movies decoded through GStreamer. tryGStreamer
+// returns Fatal for a movie it recognises but cannot decode, with the
+// reason in *why for the caller to report.
+enum class Tried { Opened, NotThisKind, Fatal };
+Tried tryGStreamer(GFile *g, const char *name, std::string *why);
+bool readGStreamer(GFile *g);
 
 // gfile_fetch.cpp: stepping and reading source frames.
 // Makes the frame of the next output frame: reads the source frames up to

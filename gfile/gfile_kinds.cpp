@@ -10,6 +10,7 @@
 #include "kavutil/kavbase.h"
 #include "kavutil/kavnames.h"
 #include "platform/avi/avi_file.h"
+#include "platform/gstreamer/gst_media.h"
 #include "platform/os_file.h"
 #include "platform/pe/pe_resources.h"
 
@@ -19,8 +20,6 @@ namespace {
 
 namespace still = kav::still;
 namespace avi = kav::avi;
-
-enum class Tried { Opened, NotThisKind, Fatal };
 
 bool fileExists(const std::string &name) {
   const KavOsFile f = kav::os::openExisting(name.c_str(), false);
@@ -350,6 +349,13 @@ bool openKinds(GFile *g, const char *name) {
     case Tried::Opened:
       return true;
     case Tried::Fatal:
+      // Our AVI reader does not decode this codec: GStreamer may.
+      closeReaders(g);
+      {
+        std::string why;
+        if (tryGStreamer(g, name, &why) == Tried::Opened) return true;
+        if (!why.empty()) report(g, 2, "%s", why.c_str());
+      }
       return false;
     case Tried::NotThisKind:
       break;
@@ -360,7 +366,13 @@ bool openKinds(GFile *g, const char *name) {
                                    {still::Format::Jpeg, GFILE_KIND_JPEG, "JPEG still image"}};
   for (const StillKind &k : more)
     if (tryStill(g, name, k)) return true;
-  return trySoundOnly(g, name) || tryRaw(g, name);
+  if (trySoundOnly(g, name)) return true;
+  // A file GStreamer takes for a movie it cannot read may still be one of
+  // our raw frame files; only when it is not is GStreamer's reason told.
+  std::string why;
+  if (tryGStreamer(g, name, &why) == Tried::Opened || tryRaw(g, name)) return true;
+  if (!why.empty()) report(g, 2, "%s", why.c_str());
+  return false;
 }
 
 void closeReaders(GFile *g) {
@@ -373,6 +385,7 @@ void closeReaders(GFile *g) {
   if (s.aviFrames) avi::streamGetFrameClose(s.aviFrames);
   if (s.aviStream) avi::streamRelease(s.aviStream);
   if (s.quickTime) QTFileClose(s.quickTime);
+  kav::gst::close(s.gstreamer);
   still::stillRelease(&s.still);
   s.flic = nullptr;
   s.zanther = nullptr;
@@ -382,6 +395,7 @@ void closeReaders(GFile *g) {
   s.aviFrames = nullptr;
   s.aviStream = nullptr;
   s.quickTime = nullptr;
+  s.gstreamer = nullptr;
 }
 
 void rewindReaders(GFile *g) {
@@ -391,6 +405,7 @@ void rewindReaders(GFile *g) {
   if (s.vorn) VornGoto(s.vorn, 1, 1);
   if (s.raw) KAVFileSetPos(s.raw, 20);
   if (s.quickTime) QTFileGoto(s.quickTime, 0);
+  if (s.gstreamer) kav::gst::rewind(s.gstreamer);
 }
 
 }  // namespace kav::gfile

@@ -10,6 +10,10 @@ namespace kav {
 class InputList;
 }
 
+namespace kav::gst {
+class Reader;
+}
+
 namespace kav::sfile {
 
 // Lists may name lists; a list that names itself (or a ring of lists) is
@@ -46,10 +50,16 @@ struct Private {
   // Lists: the arguments entries are opened with, and the nesting depth.
   uint32_t listRate = 0, listBits = 0, listChannels = 0, listTrack = 0;
   int depth = 0;
+  // Sound decoded through GStreamer.
+  kav::gst::Reader *gstreamer = nullptr;
 };
 
 inline Private *priv(SFile *h) { return static_cast<Private *>(h->priv); }
 inline InputList *listOf(SFile *h) { return static_cast<InputList *>(h->list); }
+
+// Drops what is left of the start skip from the front of `got` new bytes at
+// `at`; returns the bytes that stay.
+uint32_t dropSkip(SFile *h, uint8_t *at, uint32_t got);
 
 // Reports a failure (code 2) when a callback is set.
 void report(KAVStatusCallback callback, const char *text);

@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <strings.h>
 
 #include "kavutil/avi.h"
 #include "kavutil/kavbase.h"
 #include "kavutil/kavnames.h"
 #include "platform/avi/avi_file.h"
+#include "platform/gstreamer/gst_media.h"
 #include "platform/os_file.h"
 #include "platform/pe/pe_resources.h"
 #include "sound/sfile_internal.h"
@@ -292,6 +294,51 @@ Try openQuickTime(SFile *h, const char *name, uint32_t track) {
   return Try::Yes;
 }
 
+bool isWaveFile(const char *name) {
+  KAVFile *f = KAVFileOpen(1024, name, KAV_FILE_READ);
+  if (!f) return false;
+  uint8_t h[12];
+  const bool wave = KAVFileGet(f, h, 12) == 12 && std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0;
+  KAVFileClose(f);
+  return wave;
+}
+
+// Sound our own readers do not decode: MP3, FLAC, Ogg and Opus files and the
+// compressed sound of movies (AAC in MP4, Vorbis in WebM...). The period is
+// the movie's frame period, for starts and ends given in frames.
+Try openGStreamer(SFile *h, const char *name, KAVStatusCallback cb, uint32_t &period) {
+  // A WAVE file is ours to read or to refuse.
+  if (!kav::gst::available() || isWaveFile(name)) return Try::No;
+  kav::gst::Description d;
+  kav::gst::Reader *r = nullptr;
+  std::string message;
+  const kav::gst::Result res = kav::gst::open(name, true, &d, &r, &message);
+  if (res == kav::gst::Result::NotMedia) return Try::No;
+  if (res == kav::gst::Result::Failed) {
+    char text[KAV_NAME_MAX + 160];
+    std::snprintf(text, sizeof text, "%s: %s", name, message.c_str());
+    report(cb, text);
+    return Try::Fail;
+  }
+  const uint64_t frameBytes = uint64_t{d.sound.bits} / 8 * d.sound.channels;
+  if (!allocBuffer(h, kFileBufferBytes)) {
+    kav::gst::close(r);
+    return Try::Fail;
+  }
+  setSourceFormat(h, d.sound.rate, d.sound.bits, d.sound.channels);
+  // The length is counted in 32 bits: longer sound is cut at whole frames.
+  const uint64_t bytes = std::min<uint64_t>(d.sound.samples * frameBytes, 0xFFFFFFFCu);
+  h->length = static_cast<uint32_t>(bytes - bytes % frameBytes);
+  period = d.hasVideo && d.video.rateNumerator
+               ? static_cast<uint32_t>(
+                     std::min<uint64_t>(uint64_t{100000} * d.video.rateDenominator / d.video.rateNumerator, 0xFFFFFFFFu))
+               : 0;
+  priv(h)->gstreamer = r;
+  h->kind = SFILE_KIND_GSTREAMER;
+  setKindName(h, kav::gst::kindName(d, true).c_str());
+  return Try::Yes;
+}
+
 // Milliseconds of a start (-n: video frame n begins) or end (-n: it ends).
 uint32_t toMilliseconds(int32_t value, bool isEnd, uint32_t period) {
   if (value >= 0) return static_cast<uint32_t>(value);
@@ -400,7 +447,11 @@ SFile *openSource(const OpenArgs &a, OpenContext &ctx) {
       if (r == Try::Yes) setName(h, name);
       if (r != Try::No) break;
     }
-    movieKind = h->kind == SFILE_KIND_ZANTHER || h->kind == SFILE_KIND_VORN;
+    if (r == Try::No) {
+      r = openGStreamer(h, a.name, a.callback, period);
+      if (r == Try::Yes) setName(h, a.name);
+    }
+    movieKind = h->kind == SFILE_KIND_ZANTHER || h->kind == SFILE_KIND_VORN || h->kind == SFILE_KIND_GSTREAMER;
   }
   if (r != Try::Yes) {
     if (r == Try::No) report(a.callback, kOpenFailed);
@@ -426,6 +477,7 @@ void closeSource(SFile *h) {
   if (h->quicktime) QTSFileClose(h->quicktime);
   kavfree(h->bufStart);
   if (h->priv) {
+    kav::gst::close(priv(h)->gstreamer);
     priv(h)->~Private();
     kavfree(h->priv);
   }
@@ -467,6 +519,9 @@ KAV_EXPORT void KAVAPI SFileReset(SFile *h) {
       case SFILE_KIND_AVI: h->aviNext = h->aviFirst; break;
       case SFILE_KIND_LIST: resetList(h); break;
       case SFILE_KIND_QUICKTIME: QTSFileGoto(h->quicktime, h->quicktimeStart); break;
+      case SFILE_KIND_GSTREAMER:
+        if (!kav::gst::rewind(p->gstreamer)) h->length = 0;
+        break;
       case SFILE_KIND_VORN: {
         VornGoto(h->vorn, 0, 1);
         // A fresh track reader: its decoder carries the overlap of the last

@@ -6,13 +6,11 @@
 #include <cstring>
 
 #include "platform/avi/avi_file.h"
+#include "platform/gstreamer/gst_media.h"
 #include "sound/sfile_internal.h"
 
 namespace kav::sfile {
-namespace {
 
-// Drops what is left of the start skip from the front of `got` new bytes at
-// `at`; returns the bytes that stay.
 uint32_t dropSkip(SFile *h, uint8_t *at, uint32_t got) {
   if (h->startSkip == 0 || got == 0) return got;
   const uint32_t drop = std::min(h->startSkip, got);
@@ -20,6 +18,8 @@ uint32_t dropSkip(SFile *h, uint8_t *at, uint32_t got) {
   std::memmove(at, at + drop, got - drop);
   return got - drop;
 }
+
+namespace {
 
 // Reads more source bytes into [at, at + room); returns how many, 0 when the
 // reader has nothing more.
@@ -73,6 +73,15 @@ uint32_t readMore(SFile *h, uint8_t *at, uint32_t room) {
         }
         got = std::min(static_cast<uint32_t>(bytes), frames * fs);
         h->aviNext += static_cast<uint32_t>(samples);
+        break;
+      }
+      case SFILE_KIND_GSTREAMER: {
+        // The reader delivers exactly the length it described; the start
+        // skip comes off the front.
+        got = kav::gst::readSound(
+            p->gstreamer, at, static_cast<uint32_t>(std::min<uint64_t>(room, uint64_t{h->remaining} + h->startSkip)));
+        if (got == 0) p->sourceDone = 1;
+        got = dropSkip(h, at, got);
         break;
       }
       case SFILE_KIND_QUICKTIME: {

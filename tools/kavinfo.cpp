@@ -45,6 +45,9 @@ const char *const kFamilies[] = {
     "still images: BMP, PCX, TGA, PNG, JPEG, TIFF, GIF",
     "AVI reader and writer, QuickTime reader",
     "graphics input and output, sound input and compressed sound",
+#if KAV_WITH_GSTREAMER
+    "compressed movies and sound through GStreamer (MP4, Matroska, WebM, Ogg, MP3, FLAC)",
+#endif
 };
 
 int selfDescription() {
@@ -80,7 +83,8 @@ int selfDescription() {
 std::string lastError;
 
 uint32_t KAVAPI onStatus(const char *text, int32_t code) {
-  if (code == 2 && text) lastError = text;
+  // The first error says why; the ones after it only that the open failed.
+  if (code == 2 && text && lastError.empty()) lastError = text;
   return 0;
 }
 
@@ -112,6 +116,7 @@ const char *kindFallback(uint32_t kind) {
     case GFILE_KIND_PCX: return "PCX";
     case GFILE_KIND_AVI: return "AVI";
     case GFILE_KIND_QUICKTIME: return "QuickTime";
+    case GFILE_KIND_GSTREAMER: return "GStreamer";
     case GFILE_KIND_FLIC: return "Flic";
     case GFILE_KIND_ZANTHER: return "Zanther";
     case GFILE_KIND_RAW: return "Raw";
@@ -130,6 +135,7 @@ struct Description {
   bool hasPictures = false, hasSound = false;
   uint32_t soundRate = 0, soundBits = 0, soundChannels = 0, soundBytes = 0;
   std::string soundKind;
+  std::string pictureError;  // why a movie's pictures could not be read while its sound could
 };
 
 // The library's file sizes are 32-bit and stop at 4 GiB - 1; a larger file
@@ -180,6 +186,7 @@ bool describe(const std::string &name, Description &d) {
     if (!g) {
       d.kind = s->kindName[0] ? s->kindName : "Sound";
       d.bytes = fileBytes(kavfilesize(s->name), s->name);
+      if (lastError.rfind("Error opening", 0) != 0) d.pictureError = lastError;
     }
     SFileClose(s);
   } else if (g) {
@@ -206,6 +213,7 @@ void printText(const Description &d) {
     if (fps > 0) std::printf(", %.2f s", d.frames / fps);
     std::printf("\n");
   }
+  if (!d.pictureError.empty()) std::printf("  pictures: %s\n", d.pictureError.c_str());
   if (d.hasSound)
     std::printf("  sound: %u Hz, %u-bit, %s, %u bytes, %.2f s\n", d.soundRate, d.soundBits,
                 d.soundChannels == 2 ? "stereo" : "mono", d.soundBytes, soundSeconds(d));
@@ -219,6 +227,7 @@ void printJson(const Description &d) {
   if (d.hasPictures)
     std::printf(",\"width\":%u,\"height\":%u,\"depth\":%u,\"frames\":%u,\"rate\":[%u,%u]", d.width, d.height, d.depth,
                 d.frames, d.rateNum, d.rateDen);
+  if (!d.pictureError.empty()) std::printf(",\"picturesError\":%s", jsonString(d.pictureError).c_str());
   if (d.hasSound)
     std::printf(",\"sound\":{\"rate\":%u,\"bits\":%u,\"channels\":%u,\"bytes\":%u,\"seconds\":%.3f}", d.soundRate,
                 d.soundBits, d.soundChannels, d.soundBytes, soundSeconds(d));

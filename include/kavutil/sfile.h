@@ -1,7 +1,8 @@
 /* Sound input: one handle that reads PCM from a WAVE file, a headerless PCM
    file, the sound track of a Zanther or Vorn movie (also one inside an
-   .EXE), the audio stream of an AVI file, the sound of a QuickTime movie or
-   a list of any of these, and delivers it in the rate, width and channel
+   .EXE), the audio stream of an AVI file, the sound of a QuickTime movie,
+   the sound GStreamer decodes from other files (MP3, FLAC, Ogg, Opus, the
+   sound of MP4, Matroska and WebM movies) or a list of any of these, and delivers it in the rate, width and channel
    count the caller asks for. The leading fields of the handle are read
    directly by the tools and by the compressed sound writer. */
 #ifndef KAVUTIL_SFILE_H
@@ -23,6 +24,7 @@ KAV_BEGIN_DECLS
 #define SFILE_KIND_LIST 4u
 #define SFILE_KIND_QUICKTIME 5u
 #define SFILE_KIND_VORN 6u
+#define SFILE_KIND_GSTREAMER 7u /* compressed sound decoded through GStreamer */
 
 typedef struct SFile {
   char name[KAV_NAME_MAX];  /* the file opened (".wav" added to a name without extension) */
