@@ -425,10 +425,10 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
   if (o->kind == OGFILE_FLIC && g->outputFrameCount > KAV_FLIC_MAX_FRAMES) {
     // Shown in the status block before the first frame, and repeated after
     // the window is gone so that it is not lost to the redraws.
-    char warning[512];
-    std::snprintf(warning, sizeof warning, "warning: a Flic holds at most %u frames; %s will stop after frame %u of %u",
-                  KAV_FLIC_MAX_FRAMES, o->description, KAV_FLIC_MAX_FRAMES, g->outputFrameCount);
-    StatusSet(warning);
+    const std::string warning = "warning: a Flic holds at most " + std::to_string(KAV_FLIC_MAX_FRAMES) +
+                                " frames; " + o->description + " will stop after frame " +
+                                std::to_string(KAV_FLIC_MAX_FRAMES) + " of " + std::to_string(g->outputFrameCount);
+    StatusSet(warning.c_str());
     g_run.notes.push_back(warning);
   }
 

@@ -105,6 +105,12 @@ std::string whyNotOpened(const std::string &name, const std::string &libraryText
   if (n == 0) return "the file is empty";
   const std::string kind = looksLike(head, static_cast<size_t>(n));
   if (kind.find("not supported") != std::string::npos) return kind;
+  // A reader that took the file and then refused it knows best why ("no
+  // decoder for H.264 is installed"); its text may start with the name.
+  if (!libraryText.empty()) {
+    const std::string prefix = name + ": ";
+    return libraryText.rfind(prefix, 0) == 0 ? libraryText.substr(prefix.size()) : libraryText;
+  }
   return "no reader recognised it" + (kind.empty() ? "" : " (" + kind + ")");
 }
 

@@ -7,8 +7,9 @@
 
 namespace kavtool {
 
-// Why `name` did not open as an input. `libraryText` is what the library
-// reported, used when nothing better is known (a list or a sequence).
+// Why `name` did not open as an input: the system's reason, a kind we know
+// we refuse, else `libraryText` (a reader's own reason, such as a missing
+// decoder; empty when the library said only that it could not open the file).
 std::string whyNotOpened(const std::string &name, const std::string &libraryText);
 
 // What keeps an output from being written into the folder its name gives
