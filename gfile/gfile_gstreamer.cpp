@@ -37,16 +37,7 @@ Tried takeSoundOnly(GFile *g, const char *name, std::string *why) {
   }
   kav::gst::close(r);
   if (d.sound.rate == 0) return Tried::NotThisKind;
-  g->kind = GFILE_KIND_SOUND_ONLY;
-  setKindName(g, "Sound-only");
-  g->sourceWidth = g->sourceHeight = 4;
-  g->sourceBits = 8;
-  state(g).kindPitch = 4;
-  g->hasSound = 1;
-  g->nativeRateNumerator = 15;
-  g->nativeRateDenominator = 1;
-  const uint64_t frames = d.sound.samples * 15 / d.sound.rate + 1;
-  g->totalFrames = frames > 0xFFFFFFu ? 0xFFFFFFu : static_cast<uint32_t>(frames);
+  becomeSoundOnly(g, d.sound.samples, d.sound.rate);
   return setName(g, name) ? Tried::Opened : Tried::NotThisKind;
 }
 

@@ -139,6 +139,9 @@ void computePlacement(GFile *g);
 // gfile_kinds.cpp: identification of the source kinds.
 bool openKinds(GFile *g, const char *name);
 bool isSoundFile(const char *name, uint64_t *bytes, uint32_t *rate, uint32_t *frameBytes);
+// Makes `g` a picture-less source: a small blank picture at 15 frames a
+// second for as long as `amount` units of sound at `unitsPerSecond` last.
+void becomeSoundOnly(GFile *g, uint64_t amount, uint64_t unitsPerSecond);
 void closeReaders(GFile *g);
 void rewindReaders(GFile *g);
 

@@ -273,15 +273,7 @@ bool trySoundOnly(GFile *g, const char *name) {
   uint64_t bytes = 0;
   uint32_t rate = 0, frameBytes = 0;
   if (!isSoundFile(n.c_str(), &bytes, &rate, &frameBytes)) return false;
-  setKind(g, GFILE_KIND_SOUND_ONLY, "Sound-only");
-  g->sourceWidth = g->sourceHeight = 4;
-  g->sourceBits = 8;
-  state(g).kindPitch = 4;
-  g->hasSound = 1;
-  g->nativeRateNumerator = 15;
-  g->nativeRateDenominator = 1;
-  const uint64_t frames = bytes * 15 / (uint64_t{rate} * frameBytes) + 1;
-  g->totalFrames = frames > 0xFFFFFFu ? 0xFFFFFFu : static_cast<uint32_t>(frames);
+  becomeSoundOnly(g, bytes, uint64_t{rate} * frameBytes);
   setName(g, n);
   return true;
 }
@@ -296,6 +288,18 @@ bool isWave(const char *name) {
 }
 
 }  // namespace
+
+void becomeSoundOnly(GFile *g, uint64_t amount, uint64_t unitsPerSecond) {
+  setKind(g, GFILE_KIND_SOUND_ONLY, "Sound-only");
+  g->sourceWidth = g->sourceHeight = 4;
+  g->sourceBits = 8;
+  state(g).kindPitch = 4;
+  g->hasSound = 1;
+  g->nativeRateNumerator = 15;
+  g->nativeRateDenominator = 1;
+  const uint64_t frames = amount * 15 / unitsPerSecond + 1;
+  g->totalFrames = frames > 0xFFFFFFu ? 0xFFFFFFu : static_cast<uint32_t>(frames);
+}
 
 // A WAVE file the sound input reads: PCM "fmt " then "data".
 bool isSoundFile(const char *name, uint64_t *bytes, uint32_t *rate, uint32_t *frameBytes) {
