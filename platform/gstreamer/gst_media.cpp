@@ -150,6 +150,30 @@ std::string containerName(const GstCaps *caps) {
   return r;
 }
 
+// Elements decodebin may never plug: emulators and players of tracker, chip
+// and MIDI music run the file's own data as a program or a score; they are no
+// movie or sound decoder a converter wants, and libgme crashes on damaged
+// input, which would take the whole converter down with it.
+gint skipEmulators(GstElement *, GstPad *, GstCaps *, GstElementFactory *factory, gpointer) {
+  static const char *const refused[] = {"gmedec", "siddec", "modplug", "openmptdec", "wildmididec",
+                                        "fluiddec", "xmpdec", "timidity", "spcdec", "nsfdec"};
+  const char *name = gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
+  for (const char *r : refused)
+    if (name && std::strcmp(name, r) == 0) return 2;  // GST_AUTOPLUG_SELECT_SKIP
+  return 0;                                            // GST_AUTOPLUG_SELECT_TRY
+}
+
+// The music those elements would play, turned away before a pipeline is built.
+bool isEmulatedMusic(const char *type) {
+  static const char *const types[] = {"audio/x-gbs", "audio/x-gym", "audio/x-hes", "audio/x-kss", "audio/x-nsf",
+                                      "audio/x-sap", "audio/x-spc", "audio/x-vgm", "audio/x-ay",  "audio/x-sid",
+                                      "audio/x-mod", "audio/x-xm",  "audio/x-it",  "audio/x-s3m", "audio/midi",
+                                      "audio/x-midi-event", "audio/x-gme"};
+  for (const char *t : types)
+    if (std::strcmp(type, t) == 0) return true;
+  return false;
+}
+
 // Types that hold other streams: decodebin must go on into them whatever
 // stream is wanted.
 bool isContainer(const GstStructure *s) {
@@ -402,6 +426,7 @@ class Reader {
       return false;
     }
     g_signal_connect(dec, "autoplug-continue", G_CALLBACK(onContinue), this);
+    g_signal_connect(dec, "autoplug-select", G_CALLBACK(skipEmulators), nullptr);
     g_signal_connect(dec, "pad-added", G_CALLBACK(onPad), this);
     g_signal_connect(dec, "unknown-type", G_CALLBACK(onUnknown), this);
     g_signal_connect(dec, "no-more-pads", G_CALLBACK(onNoMorePads), this);
@@ -771,6 +796,7 @@ bool countCodedFrames(const char *path, CodedFrames *c) {
   g_object_set(src, "location", path, nullptr);
   gst_element_link(src, dec);
   g_signal_connect(dec, "autoplug-continue", G_CALLBACK(stopAtStreams), nullptr);
+  g_signal_connect(dec, "autoplug-select", G_CALLBACK(skipEmulators), nullptr);
   g_signal_connect(dec, "pad-added", G_CALLBACK(countOnPad), c);
   bool ok = false;
   if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
@@ -805,9 +831,9 @@ bool looksLikeMedia(const char *path) {
   if (!gst_caps_is_empty(caps)) {
     const GstStructure *s = gst_caps_get_structure(caps, 0);
     const char *n = gst_structure_get_name(s);
-    media = isContainer(s) || g_str_has_prefix(n, "video/") || g_str_has_prefix(n, "audio/") ||
+    media = !isEmulatedMusic(n) && (isContainer(s) || g_str_has_prefix(n, "video/") || g_str_has_prefix(n, "audio/") ||
             std::strcmp(n, "application/ogg") == 0 || std::strcmp(n, "application/x-id3") == 0 ||
-            std::strcmp(n, "application/x-apetag") == 0 || std::strcmp(n, "application/mxf") == 0;
+            std::strcmp(n, "application/x-apetag") == 0 || std::strcmp(n, "application/mxf") == 0);
   }
   gst_caps_unref(caps);
   return media;
