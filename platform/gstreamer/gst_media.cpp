@@ -854,11 +854,17 @@ void collect(Reader &r, Description *d) {
   d->hasSound = !r.soundCaps.empty();
 }
 
+namespace {
+std::atomic<bool> disabled{false};
+}  // namespace
+
+void disable() { disabled = true; }
+
 Result open(const char *path, bool forSound, Description *d, Reader **reader, std::string *message) {
   *reader = nullptr;
   message->clear();
   *d = Description{};
-  if (!path || !*path || !start()) return Result::NotMedia;
+  if (disabled || !path || !*path || !start()) return Result::NotMedia;
   // GStreamer would wait on a fifo or a device; only plain files are read.
   GStatBuf st;
   if (g_stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return Result::NotMedia;

@@ -53,6 +53,12 @@ class Reader;
 // On Failed, *message tells why ("no decoder for H.265 is installed...").
 Result open(const char *path, bool forSound, Description *d, Reader **reader, std::string *message);
 
+// Turns the GStreamer source off for the rest of the process: every open
+// answers NotMedia. The graphics-input fuzz targets explore our own paths
+// with it; GStreamer's waits would hide their time-outs (it decodes on
+// threads of its own) and it has a fuzz target of its own.
+void disable();
+
 // The picture shown at frame `index` (0-based, below the frame count): top
 // row first, width x 4 bytes a row, blue, green, red, unused. Null when the
 // stream broke off; earlier frames may be asked for again (the stream then

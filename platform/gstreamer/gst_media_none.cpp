@@ -8,6 +8,8 @@ class Reader {};
 
 bool available() { return false; }
 
+void disable() {}
+
 std::string kindName(const Description &, bool) { return {}; }
 
 Result open(const char *, bool, Description *, Reader **reader, std::string *message) {

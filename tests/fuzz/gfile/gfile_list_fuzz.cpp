@@ -16,6 +16,7 @@
 
 #include "fuzz_settings.h"
 #include "support/temp_dir.h"
+#include "platform/gstreamer/gst_media.h"
 
 namespace {
 
@@ -72,6 +73,7 @@ std::string entryLine(const std::string &name, uint8_t b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  kav::gst::disable();  // our own paths only; GStreamer is fuzzed on its own
   static const kavtest::TempDir scratch;
   const size_t head = kavfuzz::kSettingsBytes + kShapeBytes;
   if (size < head) return 0;

@@ -13,6 +13,7 @@
 
 #include "fuzz_settings.h"
 #include "support/temp_dir.h"
+#include "platform/gstreamer/gst_media.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ bool writeScratch(const std::string &name, const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  kav::gst::disable();  // our own paths only; GStreamer is fuzzed on its own
   static const kavtest::TempDir scratch;
   const bool withSwitches = size >= sizeof kMagic && std::memcmp(data, kMagic, sizeof kMagic) == 0;
   if (withSwitches) {
