@@ -44,6 +44,20 @@ void upperExtension(const char *name, char *out, size_t capacity) {
   for (size_t i = 0; i <= n; ++i) out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(dot[i])));
 }
 
+struct MovieKind {
+  const char *extension;
+  uint32_t kind;
+};
+
+constexpr MovieKind kMovieKinds[] = {
+    {".MP4", OGFILE_MP4}, {".M4V", OGFILE_MP4}, {".WEBM", OGFILE_WEBM}, {".MKV", OGFILE_MATROSKA}};
+
+uint32_t movieKind(const char *ext) {
+  for (const MovieKind &k : kMovieKinds)
+    if (std::strcmp(ext, k.extension) == 0) return k.kind;
+  return 0;
+}
+
 }  // namespace
 
 void report(Handle *h, const char *text, int32_t code) {
@@ -91,6 +105,10 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
   } else if (std::strcmp(ext, ".AVI") == 0) {
     o.kind = OGFILE_AVI;
     chosen = true;
+  } else if (const uint32_t movie = movieKind(ext)) {
+    o.kind = movie;
+    o.bits = 24;
+    chosen = true;
   } else {
     for (const StillKind &k : kStillKinds) {
       if (std::strcmp(ext, k.extension) != 0) continue;
@@ -105,7 +123,7 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
     h->gifAnimation = 1;
     h->gifPlays = OGFILE_GIF_PLAYS_OF(options);
   }
-  const bool numbered = o.kind != OGFILE_FLIC && o.kind != OGFILE_AVI && !h->gifAnimation;
+  const bool numbered = o.kind != OGFILE_FLIC && o.kind != OGFILE_AVI && !isMovieKind(o.kind) && !h->gifAnimation;
   if (!chosen) {
     if (!(options & OGFILE_ASK_WITH_DIALOG)) report(h, kUnsupported, 2);
   } else {
@@ -130,6 +148,8 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
       ok = createFlic(h);
     } else if (o.kind == OGFILE_AVI) {
       ok = createAvi(h);
+    } else if (isMovieKind(o.kind)) {
+      ok = createMovie(h);
     } else if (h->gifAnimation) {
       ok = createGif(h);
     } else {
@@ -140,6 +160,9 @@ OGFile *createWith(const char *name, uint32_t frameCount, uint32_t rateNumerator
   switch (o.kind) {
     case OGFILE_FLIC: closeFlic(h); break;
     case OGFILE_AVI: closeAvi(h); break;
+    case OGFILE_MP4:
+    case OGFILE_WEBM:
+    case OGFILE_MATROSKA: closeMovie(h); break;
     default: h->gifAnimation ? closeGif(h) : closeStill(h); break;
   }
   h->settings.~Settings();
@@ -188,6 +211,9 @@ KAV_EXPORT void KAVAPI OGFilePut(OGFile *o, const void *pixels, const uint8_t *p
     switch (o->kind) {
       case OGFILE_FLIC: putFlic(h, pixels, palette); break;
       case OGFILE_AVI: putAvi(h, pixels, palette); break;
+      case OGFILE_MP4:
+      case OGFILE_WEBM:
+      case OGFILE_MATROSKA: putMovie(h, pixels, palette); break;
       default: h->gifAnimation ? putGif(h, pixels, palette) : putStill(h, pixels, palette); break;
     }
   } catch (...) {
@@ -203,6 +229,9 @@ KAV_EXPORT uint32_t KAVAPI OGFileClose(OGFile *o) {
     switch (o->kind) {
       case OGFILE_FLIC: size = closeFlic(h); break;
       case OGFILE_AVI: size = closeAvi(h); break;
+      case OGFILE_MP4:
+      case OGFILE_WEBM:
+      case OGFILE_MATROSKA: size = closeMovie(h); break;
       default: size = h->gifAnimation ? closeGif(h) : closeStill(h); break;
     }
   } catch (...) {

@@ -7,6 +7,7 @@
 
 #include "kavutil/ogfile.h"
 #include "platform/avi/avi_file.h"
+#include "platform/gstreamer/gst_encode.h"
 #include "platform/stillimage/still_gif_anim.h"
 #include "platform/stillimage/still_image.h"
 
@@ -39,9 +40,16 @@ struct Handle {
   uint32_t gifPlays;
   uint32_t framesPut;  // frames given to the GIF, which time the next one
   still::GifAnimation *gif;
+  // The compressed movie targets (MP4, WebM, Matroska through GStreamer).
+  gst::Encoder *movie;
+  uint8_t *movieFrame;  // the frame as 32-bit pixels for an 8-bit caller
+  uint32_t movieSound;  // the sound track was declared
 };
 
 inline Handle *full(OGFile *h) { return reinterpret_cast<Handle *>(h); }
+
+// The targets GStreamer writes.
+inline bool isMovieKind(uint32_t kind) { return kind == OGFILE_MP4 || kind == OGFILE_WEBM || kind == OGFILE_MATROSKA; }
 
 // The 32-bit byte counts of the handle stop at their largest value rather
 // than wrap (an AVI passes 4 GiB).
@@ -59,16 +67,24 @@ bool createFlic(Handle *h);
 bool createAvi(Handle *h);
 bool createStill(Handle *h);
 bool createGif(Handle *h);
+bool createMovie(Handle *h);
 
 void putFlic(Handle *h, const void *pixels, const uint8_t *palette);
 void putAvi(Handle *h, const void *pixels, const uint8_t *palette);
 void putStill(Handle *h, const void *pixels, const uint8_t *palette);
 void putGif(Handle *h, const void *pixels, const uint8_t *palette);
+void putMovie(Handle *h, const void *pixels, const uint8_t *palette);
 
 uint32_t closeFlic(Handle *h);
 uint32_t closeAvi(Handle *h);
 uint32_t closeStill(Handle *h);
 uint32_t closeGif(Handle *h);
+uint32_t closeMovie(Handle *h);
+
+// The movie's sound track: declared once (false after the message), then
+// whole blocks.
+bool createMovieSound(Handle *h, uint32_t rate, uint32_t bits, uint32_t channels);
+void putMovieSound(Handle *h, const void *data, uint32_t bytes);
 
 // Copies a caller's frame (top row first, pitch in pixels) into a bottom-up
 // picture whose top row is at `top` and whose rows are `pitch` bytes apart

@@ -1,7 +1,10 @@
-// The AVI sound track. The first amount query creates the audio stream in
-// the caller's PCM format; from then on each frame asks how many bytes to
-// pass, so that the sound runs three quarters of a second ahead of the
-// pictures and ends exactly at the movie's length. Every figure is computed
+// The sound track of an AVI or a compressed movie. The first amount query
+// creates the track in the caller's PCM format; from then on each frame asks
+// how many bytes to pass, so that the sound ends exactly at the movie's
+// length. An AVI's sound runs three quarters of a second ahead of the
+// pictures, which is how its players like it interleaved; a compressed
+// movie's muxer interleaves by time itself, so its sound only covers the
+// frames put (a movie cut short then ends with its pictures). Every figure is computed
 // from the start of the movie (not added up frame by frame) and in whole
 // blocks, so no rounding accumulates over a long movie.
 #include <algorithm>
@@ -22,6 +25,17 @@ void put32(uint8_t *p, uint32_t v) {
   put16(p + 2, v >> 16);
 }
 
+// The figures every amount is computed from.
+void setPacing(Handle *h, uint64_t block, uint64_t perSecond, uint64_t preload) {
+  OGFile &o = h->pub;
+  h->soundBlockAlign = static_cast<uint32_t>(block);
+  h->soundBytesPerSecond = static_cast<uint32_t>(perSecond);
+  o.soundPreload = static_cast<uint32_t>(preload);
+  const uint64_t total = perSecond * o.frameCount * o.rateDenominator / o.rateNumerator;
+  const uint64_t most = 0xFFFFFFFFu - 0xFFFFFFFFu % block;
+  o.soundAllowance = static_cast<uint32_t>(std::min<uint64_t>(total - total % block, most));
+}
+
 bool createSound(Handle *h, uint32_t rate, uint32_t bits, uint32_t channels) {
   OGFile &o = h->pub;
   const uint64_t block = uint64_t{bits} * channels / 8;
@@ -29,6 +43,11 @@ bool createSound(Handle *h, uint32_t rate, uint32_t bits, uint32_t channels) {
   if (bits == 0 || bits % 8 != 0 || bits > 32 || channels == 0 || channels > 8 || rate == 0 ||
       perSecond > 0xFFFFFFFFu)
     return false;
+  if (isMovieKind(o.kind)) {
+    if (!createMovieSound(h, rate, bits, channels)) return false;
+    setPacing(h, block, perSecond, 0);
+    return true;
+  }
   avi::StreamInfo info{};
   info.fccType = avi::kStreamAudio;
   info.dwScale = static_cast<uint32_t>(block);
@@ -48,12 +67,7 @@ bool createSound(Handle *h, uint32_t rate, uint32_t bits, uint32_t channels) {
   put16(f + 16, 0);
   if (!avi::streamSetFormat(stream, 0, f, sizeof o.soundFormat)) return false;
   o.soundStream = stream;
-  h->soundBlockAlign = static_cast<uint32_t>(block);
-  h->soundBytesPerSecond = static_cast<uint32_t>(perSecond);
-  o.soundPreload = static_cast<uint32_t>(uint64_t{info.dwInitialFrames} * block);
-  const uint64_t total = perSecond * o.frameCount * o.rateDenominator / o.rateNumerator;
-  const uint64_t most = 0xFFFFFFFFu - 0xFFFFFFFFu % block;
-  o.soundAllowance = static_cast<uint32_t>(std::min<uint64_t>(total - total % block, most));
+  setPacing(h, block, perSecond, uint64_t{info.dwInitialFrames} * block);
   return true;
 }
 
@@ -66,10 +80,12 @@ using namespace kav::og;
 extern "C" {
 
 KAV_EXPORT uint32_t KAVAPI OGFilePutSoundAmount(OGFile *o, uint32_t rate, uint32_t bits, uint32_t channels) {
-  if (!o || o->kind != OGFILE_AVI || !o->aviReady) return 0;
+  if (!o) return 0;
   Handle *h = full(o);
+  const bool movie = isMovieKind(o->kind);
+  if (movie ? !h->movie : o->kind != OGFILE_AVI || !o->aviReady) return 0;
   try {
-    if (!o->soundStream) {
+    if (movie ? !h->movieSound : !o->soundStream) {
       if (h->soundBlockAlign == 0xFFFFFFFFu) return 0;  // creating it failed before
       if (!createSound(h, rate, bits, channels)) {
         h->soundBlockAlign = 0xFFFFFFFFu;
@@ -77,8 +93,10 @@ KAV_EXPORT uint32_t KAVAPI OGFilePutSoundAmount(OGFile *o, uint32_t rate, uint32
         return 0;
       }
     }
-    const uint64_t due = uint64_t{h->soundBytesPerSecond} * o->soundCalls * o->rateDenominator / o->rateNumerator +
-                         o->soundPreload;
+    // A movie's sound reaches to the end of the frame just put.
+    const uint64_t upTo = o->soundCalls + (movie ? 1 : 0);
+    const uint64_t due =
+        uint64_t{h->soundBytesPerSecond} * upTo * o->rateDenominator / o->rateNumerator + o->soundPreload;
     const uint64_t owed = due > o->soundBytesWritten ? due - o->soundBytesWritten : 0;
     const uint64_t amount = std::min<uint64_t>(o->soundAllowance, owed);
     return static_cast<uint32_t>(amount - amount % h->soundBlockAlign);
@@ -88,8 +106,19 @@ KAV_EXPORT uint32_t KAVAPI OGFilePutSoundAmount(OGFile *o, uint32_t rate, uint32
 }
 
 KAV_EXPORT void KAVAPI OGFilePutSound(OGFile *o, const void *data, uint32_t bytes) {
-  if (!o || o->kind != OGFILE_AVI || !o->soundStream) return;
+  if (!o) return;
   Handle *h = full(o);
+  if (isMovieKind(o->kind)) {
+    if (!h->movieSound) return;
+    const uint32_t whole = bytes - bytes % h->soundBlockAlign;
+    if (whole) putMovieSound(h, data, whole);
+    o->soundPosition += whole / h->soundBlockAlign;
+    o->soundBytesWritten = addBytes(o->soundBytesWritten, whole);
+    o->soundAllowance -= std::min(o->soundAllowance, whole);
+    ++o->soundCalls;
+    return;
+  }
+  if (o->kind != OGFILE_AVI || !o->soundStream) return;
   auto *stream = static_cast<kav::avi::WriteStream *>(o->soundStream);
   const uint32_t samples = bytes / h->soundBlockAlign;
   const uint32_t whole = samples * h->soundBlockAlign;  // a broken block at the end is not sound

@@ -1,5 +1,6 @@
 // kavconv: converts any source the graphics input opens into a Flic, an AVI
-// (with the source's sound) or a numbered series of still images. The work
+// or an MP4, WebM or Matroska movie (with the source's sound), an animated
+// GIF or a numbered series of still images. The work
 // is the library's usual order: parse the switches, open the input, check the
 // names, create the output, fetch and write every frame (with sound for AVI),
 // close both. Progress and questions go through the status window, whose
@@ -34,6 +35,8 @@ const char kUsage[] =
     "sequences, raw frame files, list files, movies inside .EXE files, and what\n"
     "GStreamer decodes: MP4, WebM, Matroska, Ogg, MP3, FLAC...) into OUTPUT,\n"
     "chosen by its extension: .flc (8-bit Flic), .avi (with the input's sound),\n"
+    ".mp4 (H.264 and AAC), .webm (VP9 and Opus), .mkv (H.264 and FLAC), all\n"
+    "with the input's sound and written by GStreamer,\n"
     ".gif (one animated GIF when the input has more than one frame), or\n"
     ".bmp .jpg .png .tga .tif .pcx (a numbered series of still images).\n"
     "Flic, GIF and PCX targets get 8-bit pictures unless -Z says otherwise.\n"
@@ -60,7 +63,7 @@ const char kUsage[] =
     "  -]<rate>     gamma\n"
     "  -:<n> -{<n> -}<n>  soften, contrast and threshold\n"
     "  -$<n> -D<n> -T<n>  reserved colours, palette method and palette option\n"
-    "Sound (AVI targets):\n"
+    "Sound (AVI, MP4, WebM and Matroska targets):\n"
     "  -R<n>        sample rate, 4000..192000 (0: the source's)\n"
     "  -B<n>        bits per sample, 8 or 16\n"
     "  -C<n>        channels, 1 or 2\n"
@@ -69,8 +72,10 @@ const char kUsage[] =
     "  --overwrite        overwrite existing output files without asking\n"
     "  --dialog           ask questions through the threaded dialog\n"
     "  --compressor=NAME  AVI compressor: none (default) or mjpeg\n"
-    "  --quality=N        compressor quality, 1..10000 (default 9999)\n"
-    "  --no-sound         write an AVI without a sound track\n"
+    "  --quality=N        quality, 1 (smallest) to 10000: of the AVI compressor\n"
+    "                     (default 9999), or of an MP4, WebM or Matroska movie\n"
+    "                     (default: the encoder's usual choice for sharing)\n"
+    "  --no-sound         write a movie without a sound track\n"
     "  --series           write .gif as a numbered series of stills, not an animation\n"
     "  --loop=N           an animated GIF plays N times (default 0: for ever)\n"
     "  --quiet            print errors only\n"
@@ -327,6 +332,13 @@ std::string plural(uint64_t n, const char *word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+// The targets that carry the input's sound.
+bool takesSound(const std::string &ext) {
+  return ext == ".avi" || ext == ".mp4" || ext == ".m4v" || ext == ".webm" || ext == ".mkv";
+}
+
+bool isMovie(uint32_t kind) { return kind == OGFILE_MP4 || kind == OGFILE_WEBM || kind == OGFILE_MATROSKA; }
+
 // The whole frames a movie output holds, read back: after a failed write
 // the close keeps only the frames that reached the file in full.
 uint32_t framesHeld(const std::string &name) {
@@ -384,7 +396,7 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
 
   // The sound is opened before the output is made: a source that is
   // nothing but a sound the sound input refuses gives no output at all.
-  if (ext == ".avi" && g->hasSound && !opt.noSound) {
+  if (takesSound(ext) && g->hasSound && !opt.noSound) {
     const int32_t start = sw.firstFrame > 0 ? -sw.firstFrame : 0;
     const int32_t end = sw.lastFrame > 0 ? -sw.lastFrame : 0;
     h.sound = SFileOpen(input.c_str(), sw.soundRate, sw.soundBits, sw.soundChannels, start, end, sw.soundTrack, 0, 0,
@@ -433,7 +445,7 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
   }
 
   std::vector<uint8_t> soundBuf;
-  if (o->kind != OGFILE_AVI) {
+  if (o->kind != OGFILE_AVI && !isMovie(o->kind)) {
     SFileClose(h.sound);
     h.sound = nullptr;
   }
@@ -483,7 +495,7 @@ Outcome convert(const std::string &input, const std::string &output, const Switc
     description = output.substr(0, slash + 1) + description;
   // Still images are a file per frame; the rest one file. An animated GIF
   // counts the frames it holds, and the close keeps them all.
-  const bool oneFile = o->kind == OGFILE_FLIC || o->kind == OGFILE_AVI || gifAnimation;
+  const bool oneFile = o->kind == OGFILE_FLIC || o->kind == OGFILE_AVI || isMovie(o->kind) || gifAnimation;
   const uint32_t gifFramesHeld = o->frameNumber;
   const std::string fileName = o->name;
   const unsigned errorsBefore = g_run.errors;

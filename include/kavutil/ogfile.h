@@ -1,7 +1,8 @@
 /* Graphics output: one handle that writes the frames a tool produces, and for
    AVI a PCM sound track, to a Flic animation, an AVI file or a numbered series
-   of still images (BMP, JPEG, PNG, TGA, TIFF, PCX, GIF). The target is chosen
-   by the name's extension and the colour mode. */
+   of still images (BMP, JPEG, PNG, TGA, TIFF, PCX, GIF), or through GStreamer
+   a compressed movie with compressed sound (MP4, WebM, Matroska). The target
+   is chosen by the name's extension and the colour mode. */
 #ifndef KAVUTIL_OGFILE_H
 #define KAVUTIL_OGFILE_H
 
@@ -21,6 +22,29 @@ KAV_BEGIN_DECLS
 #define OGFILE_GIF 6
 #define OGFILE_PNG 7
 #define OGFILE_AVI 128
+/* Compressed movies written through GStreamer, from 32-bit or 8-bit frames:
+   ".mp4" (or ".m4v"): H.264 (x264enc, else openh264enc) with AAC (voaacenc,
+   else MP3 from lamemp3enc), its index at the front in room kept for
+   frame_count frames and brought up to date every second, so that a file
+   cut short by a failed write or a killed process plays up to its last
+   second;
+   ".webm": VP9 (vp9enc) with Opus (opusenc);
+   ".mkv": H.264 (else VP9) with FLAC, which keeps the sound as it was put.
+   The pictures are coded in 4:2:0; H.264 takes even sizes only, so an odd
+   width or height gains a copy of the last column or row. The compressor's
+   quality (OGFileCreateCompressed; its handler is not used) runs from 1, the
+   smallest file, to 10000, nearly lossless: x264's constant-quality factor
+   50..10, VP9's quality level 63..10; 0 or no compressor takes 23 and 31,
+   the encoders' usual choices for sharing. A missing encoder or muxer is
+   named in the refusal at create time. The sound track (OGFilePutSoundAmount)
+   must be declared before the second frame; its amounts cover the frames
+   put, and it is padded at the close so that AAC and MP3, which drop part of
+   their last frame, still last as long as the pictures. The close finishes
+   the file, also after the caller stopped early. frameNumber counts the
+   frames given to the encoder. */
+#define OGFILE_MP4 129
+#define OGFILE_WEBM 130
+#define OGFILE_MATROSKA 131
 
 /* Options of OGFileCreate. */
 #define OGFILE_ASK_WITH_DIALOG 1  /* ask through the threaded dialog; no unsupported-type message */
@@ -53,8 +77,8 @@ typedef struct OGFile {
   uint32_t rateNumerator;         /* frames per second */
   uint32_t rateDenominator;
   uint32_t inputPitch;            /* pixels per row of the caller's frames */
-  uint32_t frameNumber;           /* next still-image number / next AVI frame index / GIF frames held */
-  uint32_t kind;                  /* OGFILE_FLIC ... OGFILE_AVI */
+  uint32_t frameNumber;           /* next still-image number / next AVI frame index / GIF or movie frames held */
+  uint32_t kind;                  /* OGFILE_FLIC ... OGFILE_MATROSKA */
   uint32_t bits;                  /* 8 or 24: the depth written */
   uint32_t bytesWritten;          /* output size so far */
   uint32_t errorFlag;             /* 1 once any write failed; never cleared */
@@ -114,11 +138,11 @@ KAV_EXPORT OGFile *KAVAPI OGFileCreateCompressed(KavWindow window, const char *n
 KAV_EXPORT void KAVAPI OGFilePut(OGFile *handle, const void *pixels, const uint8_t *palette);
 /* Sound bytes to pass with the next OGFilePutSound (whole blocks); the first
    call creates the sound track in this format. 0 for targets other than
-   AVI. */
+   AVI and the compressed movies. */
 KAV_EXPORT uint32_t KAVAPI OGFilePutSoundAmount(OGFile *handle, uint32_t sample_rate, uint32_t bits_per_sample,
                                                 uint32_t channels);
-/* Appends PCM to the AVI sound track (one call per frame, also with 0
-   bytes); does nothing for other targets. */
+/* Appends PCM to the sound track of an AVI or a compressed movie (one call
+   per frame, also with 0 bytes); does nothing for other targets. */
 KAV_EXPORT void KAVAPI OGFilePutSound(OGFile *handle, const void *data, uint32_t bytes);
 /* Finishes the output, frees the handle and returns the output size in
    bytes. After a failed write the file is left consistent with the frames
