@@ -15,9 +15,13 @@ namespace kav::og {
 
 namespace {
 
+// The usual write-error message, with GStreamer's reason.
 void failed(Handle *h, const std::string &why) {
-  // The reason first, then the usual message that marks the failure.
-  if (!h->errorReported && !why.empty()) report(h, why.c_str(), 2);
+  if (!h->errorReported && !why.empty()) {
+    const std::string text = "Error writing the output file: " + why;
+    report(h, text.c_str(), 2);
+    h->errorReported = 1;
+  }
   writeFailed(h);
 }
 

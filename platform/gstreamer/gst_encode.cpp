@@ -51,7 +51,7 @@ std::string missingText(const char *what, const std::vector<Choice> &choices) {
     elements += (elements.empty() ? "" : " or ") + std::string(c.element);
     if (packages.find(c.package) == std::string::npos) packages += (packages.empty() ? "" : " or ") + std::string(c.package);
   }
-  return std::string("no GStreamer ") + what + " is installed (" + elements + "; Debian package " + packages + ")";
+  return std::string("no GStreamer ") + what + " is installed (" + elements + ": Debian package " + packages + ")";
 }
 
 const std::vector<Choice> kH264 = {{"x264enc", "gstreamer1.0-plugins-ugly"}, {"openh264enc", "gstreamer1.0-plugins-bad"}};
@@ -72,7 +72,7 @@ bool plan(Container c, Plan *p, std::string *message) {
                                             {"audioresample", "gstreamer1.0-plugins-base"}};
   for (const Choice &b : kBase)
     if (!firstInstalled({b})) {
-      *message = missingText(b.element, {b});
+      *message = std::string("GStreamer's ") + b.element + " is not installed (Debian package " + b.package + ")";
       return false;
     }
   static const std::vector<Choice> kMp4Mux = {{"mp4mux", "gstreamer1.0-plugins-good"}};
@@ -237,7 +237,12 @@ class Encoder {
                    "reserved-moov-update-period", static_cast<guint64>(GST_SECOND), nullptr);
     }
     g_object_set(sink, "location", path.c_str(), nullptr);
-    if (!gst_element_link_many(videoSrc, convert, yuv, enc, vq, mux, sink, nullptr))
+    // openh264enc gives a byte stream, which MP4 and Matroska take only as
+    // length-prefixed units: h264parse (of the same plugin set) turns it.
+    GstElement *parse = std::strcmp(p.video->element, "openh264enc") ? nullptr : add("h264parse");
+    const bool linked = parse ? gst_element_link_many(videoSrc, convert, yuv, enc, parse, vq, mux, sink, nullptr)
+                              : gst_element_link_many(videoSrc, convert, yuv, enc, vq, mux, sink, nullptr);
+    if (!linked)
       return fail("the GStreamer " + std::string(p.video->element) + " would not take the pictures", message);
 
     if (withSound) {
