@@ -192,12 +192,16 @@ class Encoder {
       setArg(enc, "rate-control", "bitrate");
       g_object_set(enc, "bitrate", static_cast<guint>(std::clamp(bits, 64000.0, 400e6)), nullptr);
     } else {  // vp9enc
-      // Constant quality; libvpx's realtime speed keeps VP9 usable on an
-      // ordinary machine, and rows are coded on every core.
-      setArg(enc, "end-usage", "q");
-      g_object_set(enc, "cq-level", q ? scaled(q, 63, 10) : 31, "deadline", static_cast<gint64>(1), "cpu-used", 5,
-                   "row-mt", TRUE, "threads", static_cast<int>(std::clamp(g_get_num_processors(), 1u, 16u)), nullptr);
-      g_object_set(enc, "keyframe-max-dist", 250, nullptr);
+      // Constrained quality: the level sets the quality, and the bit rate is
+      // only a ceiling (1.5 bits a pixel, which a picture worth it may
+      // reach). libvpx's realtime speed keeps VP9 usable on an ordinary
+      // machine, and rows are coded on every core.
+      const double ceiling = 1.5 * codedWidth * codedHeight * s.rateNumerator / s.rateDenominator;
+      setArg(enc, "end-usage", "cq");
+      g_object_set(enc, "cq-level", q ? scaled(q, 63, 10) : 31, "target-bitrate",
+                   static_cast<int>(std::clamp(ceiling, 100000.0, 2e9)), "deadline", static_cast<gint64>(1),
+                   "cpu-used", 5, "row-mt", TRUE, "threads",
+                   static_cast<int>(std::clamp(g_get_num_processors(), 1u, 16u)), "keyframe-max-dist", 250, nullptr);
     }
   }
 
