@@ -262,6 +262,9 @@ class Encoder {
       GstElement *aq = add("queue");
       if (!soundSrc || !aconv || !resample || !shape || !aenc || !aq)
         return fail("a GStreamer element could not be made", message);
+      // The samples go to the encoder as they are: audioconvert's dither
+      // would add noise to 8-bit sound that FLAC would then keep.
+      g_object_set(aconv, "dithering", 0, "noise-shaping", 0, nullptr);
       GstAudioInfo info;
       gst_audio_info_init(&info);
       const uint32_t channels = blockAlign / (bits / 8);

@@ -346,6 +346,32 @@ TEST_F(Kavconv, GifTargetsAnimateUnlessStillsAreAskedFor) {
   EXPECT_EQ(kavconv({"--loop=-1", in, dir.file("bad.gif")}).status, 2);
 }
 
+// A Zanther movie with its sound into the movies GStreamer writes: every
+// frame arrives at the source's size, and the sound lasts as long as the
+// pictures; Matroska's FLAC gives back the very bytes. The pictures' fidelity
+// is judged by the graphics-output tests, against GStreamer's own decoding.
+TEST_F(Kavconv, ZantherToMp4WebmAndMatroskaWithItsSound) {
+  const std::string in = dir.file("in.znt");
+  const auto sound = writeZanther(in);
+  for (const char *name : {"out.mp4", "out.webm", "out.mkv"}) {
+    SCOPED_TRACE(name);
+    const std::string out = dir.file(name);
+    const ToolRun r = kavconv({in, out});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const Pictures p = readPictures(out);
+    EXPECT_EQ(p.width, kW);
+    EXPECT_EQ(p.height, kH);
+    EXPECT_EQ(p.frames.size(), kFrames);
+    SFile *s = SFileOpen(out.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, nullptr);
+    ASSERT_NE(s, nullptr);
+    const double perSecond = double(s->outFrameSize) * s->outRate;
+    SFileClose(s);
+    const auto got = readSound(out);
+    EXPECT_NEAR(got.size() / perSecond, kFrames / 10.0, 0.1);  // within one frame
+    if (std::string(name) == "out.mkv") EXPECT_EQ(got, sound);
+  }
+}
+
 TEST_F(Kavconv, HelpVersionAndCompressor) {
   ToolRun r = kavconv({"--help"});
   EXPECT_EQ(r.status, 0);
