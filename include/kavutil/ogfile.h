@@ -30,8 +30,9 @@ KAV_BEGIN_DECLS
    second;
    ".webm": VP9 (vp9enc) with Opus (opusenc);
    ".mkv": H.264 (else VP9) with FLAC, which keeps the sound as it was put.
-   The pictures are coded in 4:2:0; H.264 takes even sizes only, so an odd
-   width or height gains a copy of the last column or row. The compressor's
+   The pictures are coded in 4:2:0. H.264 takes even sizes only, and MP4
+   and WebM nothing under 16 pixels: such a picture is widened with copies
+   of its last column or row. The compressor's
    quality (OGFileCreateCompressed; its handler is not used) runs from 1, the
    smallest file, to 10000, nearly lossless: x264's constant-quality factor
    50..10, VP9's quality level 63..10; 0 or no compressor takes 23 and 31,

@@ -122,7 +122,7 @@ class Encoder {
   EncodeSettings s;
   Plan p;
   std::string path;
-  uint32_t codedWidth = 0, codedHeight = 0;  // H.264 in 4:2:0 takes even sizes only
+  uint32_t codedWidth = 0, codedHeight = 0;  // the size coded, which may be larger
   GstElement *pipeline = nullptr, *videoSrc = nullptr, *soundSrc = nullptr, *sink = nullptr;
   GstBuffer *waiting = nullptr;  // the first picture, until the pipeline is built
   bool started = false, failed = false;
@@ -329,9 +329,12 @@ Encoder *encoderCreate(const char *path, const EncodeSettings &s, std::string *m
   e->s = s;
   e->p = p;
   e->path = path;
+  // H.264 in 4:2:0 takes even sizes only, and the MP4 and WebM muxers
+  // nothing under 16 pixels: the picture is widened to fit.
   const bool evenOnly = std::strcmp(p.video->element, "vp9enc") != 0;
-  e->codedWidth = evenOnly ? (s.width + 1) & ~1u : s.width;
-  e->codedHeight = evenOnly ? (s.height + 1) & ~1u : s.height;
+  const uint32_t least = s.container == Container::Matroska ? 1 : 16;
+  e->codedWidth = std::max(least, evenOnly ? (s.width + 1) & ~1u : s.width);
+  e->codedHeight = std::max(least, evenOnly ? (s.height + 1) & ~1u : s.height);
   return e;
 }
 
@@ -367,11 +370,11 @@ bool encoderPicture(Encoder *e, const uint8_t *bgrx, size_t pitch, std::string *
   }
   const size_t given = size_t{e->s.width} * 4;
   for (uint32_t y = 0; y < e->codedHeight; ++y) {
-    // An odd size is made even by repeating the last column and row.
+    // A widened picture repeats its last column and row.
     const uint8_t *src = bgrx + pitch * std::min(y, e->s.height - 1);
     uint8_t *dst = map.data + row * y;
     std::memcpy(dst, src, given);
-    if (row > given) std::memcpy(dst + given, src + given - 4, 4);
+    for (size_t x = given; x < row; x += 4) std::memcpy(dst + x, src + given - 4, 4);
   }
   gst_buffer_unmap(b, &map);
   const uint64_t n = e->pictures++;
@@ -439,6 +442,9 @@ bool encoderFinish(Encoder *e, uint64_t *bytes, std::string *message) {
     const uint64_t pad = gst_util_uint64_scale_ceil(target - coded, e->rate, e->encodedRate);
     ok = pushSound(e, nullptr, pad, message);
   }
+  // A pipeline that failed takes nothing more, and posts nothing more to
+  // wait for: what reached the file stays as it is.
+  if (e->failed) ok = false;
   if (ok && e->started) {
     gst_app_src_end_of_stream(GST_APP_SRC(e->videoSrc));
     if (e->soundSrc) gst_app_src_end_of_stream(GST_APP_SRC(e->soundSrc));

@@ -88,6 +88,41 @@ TEST(KavconvMessages, EveryRefusalSaysWhyOnceAndWritesNothing) {
   }
 }
 
+#ifdef KAV_GST_PLUGINS_DIR
+// A machine with GStreamer's muxers but none of its encoders: each movie
+// target is refused before anything is written, naming the encoders it
+// could use and the Debian packages that bring them.
+TEST(KavconvMessages, AMissingEncoderIsNamedWithItsPackage) {
+  kavtest::TempDir dir;
+  const std::string in = writeSequence(dir, 3);
+  const std::string plugins = dir.file("plugins");
+  ASSERT_EQ(mkdir(plugins.c_str(), 0755), 0);
+  for (const char *p : {"coreelements", "app", "videoconvertscale", "audioconvert", "audioresample", "isomp4",
+                        "matroska"}) {
+    const std::string so = std::string("libgst") + p + ".so";
+    ASSERT_EQ(symlink((std::string(KAV_GST_PLUGINS_DIR) + "/" + so).c_str(), (plugins + "/" + so).c_str()), 0);
+  }
+  setenv("GST_PLUGIN_SYSTEM_PATH_1_0", plugins.c_str(), 1);
+  setenv("GST_REGISTRY_1_0", dir.file("registry.bin").c_str(), 1);
+  const struct {
+    const char *name, *says;
+  } cases[] = {
+      {"out.mp4", "no GStreamer H.264 encoder is installed (x264enc or openh264enc: Debian package "
+                  "gstreamer1.0-plugins-ugly or gstreamer1.0-plugins-bad)"},
+      {"out.webm", "no GStreamer VP9 encoder is installed (vp9enc: Debian package gstreamer1.0-plugins-good)"},
+  };
+  for (const auto &c : cases) {
+    const ToolRun r = kavconv({in, dir.file(c.name)});
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(count(r.output, "kavconv: cannot create " + dir.file(c.name) + ": "), 1u) << r.output;
+    EXPECT_EQ(count(r.output, c.says), 1u) << r.output;
+    EXPECT_FALSE(exists(dir.file(c.name)));
+  }
+  unsetenv("GST_PLUGIN_SYSTEM_PATH_1_0");
+  unsetenv("GST_REGISTRY_1_0");
+}
+#endif
+
 // 300 frames into a Flic: the log holds the caption, the first text of
 // each kind, at most a line a second, the last progress and the last line;
 // --quiet holds nothing on success, --verbose every text.

@@ -172,6 +172,46 @@ TEST_F(KavconvStops, TerminateHangUpAndInterruptWithoutATerminalCancelAtTheNextF
   }
 }
 
+// A movie written by GStreamer, cancelled or cut short by a full disk,
+// plays up to where it stopped: the cancel finishes the muxer, and an MP4's
+// index at the front is kept up to date as it goes.
+TEST_F(KavconvStops, ACutShortMoviePlaysTheFramesItHolds) {
+  const std::string in = writeSequence(dir, kFrames);
+  for (const char *name : {"cut.mp4", "cut.webm", "cut.mkv"}) {
+    SCOPED_TRACE(name);
+    const std::string out = dir.file(name);
+    Child c({"--verbose", "--overwrite", in, out});
+    ASSERT_GT(c.pid, 0);
+    ASSERT_TRUE(c.readUntil("Writing frame 21 ")) << c.seen;
+    kill(c.pid, SIGTERM);
+    ASSERT_EQ(c.finish(), 3) << c.seen;
+    const Pictures p = readPictures(out, 0);
+    ASSERT_GE(p.frames.size(), 21u);
+    ASSERT_LT(p.frames.size(), kFrames);
+    EXPECT_NE(c.seen.find("Cancelled: " + out + " holds " + std::to_string(p.frames.size()) + " of 300 frames"),
+              std::string::npos)
+        << c.seen;
+  }
+  const std::string whole = dir.file("whole.mp4");
+  ASSERT_EQ(Child({in, whole}).finish(), 0);
+  struct stat st;
+  ASSERT_EQ(stat(whole.c_str(), &st), 0);
+  const rlim_t limit = static_cast<rlim_t>(st.st_size) * 2 / 3;
+  const std::string out = dir.file("full.mp4");
+  Child c({"--overwrite", in, out}, [limit] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+  });
+  EXPECT_EQ(c.finish(), 1) << c.seen;
+  const Pictures p = readPictures(out, 0);
+  EXPECT_GE(p.frames.size(), 1u);
+  EXPECT_LT(p.frames.size(), kFrames);
+  EXPECT_NE(c.seen.find("writing " + out + " failed; it holds " + std::to_string(p.frames.size()) + " of 300"),
+            std::string::npos)
+      << c.seen;
+}
+
 // A full disk, made by a file-size limit on the child: whether the write
 // fails during the frames or only when the close writes the last bytes, the
 // run fails and the file holds what reached it.
