@@ -374,6 +374,7 @@ bool readOne(GFile *g, const PictureSettings &look, bool *changed) {
     case GFILE_KIND_AVI: ok = readAvi(g, changed); break;
     case GFILE_KIND_QUICKTIME: ok = readQuickTime(g, changed); break;
     case GFILE_KIND_GSTREAMER: ok = readGStreamer(g); break;
+    case GFILE_KIND_GIF_ANIMATION: ok = readGifAnimation(g); break;
     case GFILE_KIND_LIST: ok = readList(g, look, changed); break;
     case GFILE_KIND_SOUND_ONLY: ok = readSoundOnly(g, changed); break;
     default: ok = g->kind < GFILE_KIND_AVI && readStill(g, changed); break;

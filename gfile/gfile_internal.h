@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "kavutil/avi.h"
 #include "kavutil/flic.h"
@@ -27,6 +28,10 @@ struct Resampler;
 
 namespace kav::gst {
 class Reader;
+}
+
+namespace kav::still {
+struct GifComposed;
 }
 
 namespace kav::gfile {
@@ -61,6 +66,8 @@ struct GFileInternal {
   uint32_t aviSoundBytesPerFrame = 0;
   QTFile *quickTime = nullptr;
   kav::gst::Reader *gstreamer = nullptr;
+  kav::still::GifComposed *gifAnimation = nullptr;  // every frame of an animated GIF, composed
+  std::vector<uint32_t> gifShown;                   // the GIF frame each movie frame shows
   KavOsFile exeFile = KAV_INVALID_OS_FILE;
   uint32_t stillFormat = kav::gfile::kStillFormatNone;
   kav::still::StillImage still{};
@@ -151,6 +158,11 @@ void rewindReaders(GFile *g);
 enum class Tried { Opened, NotThisKind, Fatal };
 Tried tryGStreamer(GFile *g, const char *name, std::string *why);
 bool readGStreamer(GFile *g);
+
+// gfile_gif_animation.cpp: a GIF of two or more images as a movie. Fatal
+// (with *why) when it holds more frames than can be composed in memory.
+Tried tryGifAnimation(GFile *g, const char *name, std::string *why);
+bool readGifAnimation(GFile *g);
 
 // gfile_fetch.cpp: stepping and reading source frames.
 // Makes the frame of the next output frame: reads the source frames up to

@@ -11,6 +11,7 @@
 #include "kavutil/kavnames.h"
 #include "platform/avi/avi_file.h"
 #include "platform/gstreamer/gst_media.h"
+#include "platform/stillimage/still_gif_anim.h"
 #include "platform/os_file.h"
 #include "platform/pe/pe_resources.h"
 
@@ -365,6 +366,18 @@ bool openKinds(GFile *g, const char *name) {
       break;
   }
   if (tryQuickTime(g, name)) return true;
+  {
+    std::string why;
+    switch (tryGifAnimation(g, name, &why)) {
+      case Tried::Opened:
+        return true;
+      case Tried::Fatal:
+        report(g, 2, "%s", why.c_str());
+        return false;
+      case Tried::NotThisKind:
+        break;
+    }
+  }
   static const StillKind more[] = {{still::Format::Tiff, GFILE_KIND_TIF, "TIF still image"},
                                    {still::Format::Gif, GFILE_KIND_GIF, "GIF still image"},
                                    {still::Format::Jpeg, GFILE_KIND_JPEG, "JPEG still image"}};
@@ -390,6 +403,9 @@ void closeReaders(GFile *g) {
   if (s.aviStream) avi::streamRelease(s.aviStream);
   if (s.quickTime) QTFileClose(s.quickTime);
   kav::gst::close(s.gstreamer);
+  delete s.gifAnimation;
+  s.gifAnimation = nullptr;
+  s.gifShown.clear();
   still::stillRelease(&s.still);
   s.flic = nullptr;
   s.zanther = nullptr;

@@ -117,6 +117,7 @@ const char *kindFallback(uint32_t kind) {
     case GFILE_KIND_AVI: return "AVI";
     case GFILE_KIND_QUICKTIME: return "QuickTime";
     case GFILE_KIND_GSTREAMER: return "GStreamer";
+    case GFILE_KIND_GIF_ANIMATION: return "GIF animation";
     case GFILE_KIND_FLIC: return "Flic";
     case GFILE_KIND_ZANTHER: return "Zanther";
     case GFILE_KIND_RAW: return "Raw";

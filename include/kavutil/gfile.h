@@ -22,6 +22,7 @@ KAV_BEGIN_DECLS
 #define GFILE_KIND_AVI 32u
 #define GFILE_KIND_QUICKTIME 33u
 #define GFILE_KIND_GSTREAMER 34u /* a movie decoded through GStreamer */
+#define GFILE_KIND_GIF_ANIMATION 35u /* a GIF of two or more images, as the frames a viewer shows */
 #define GFILE_KIND_FLIC 128u
 #define GFILE_KIND_ZANTHER 129u
 #define GFILE_KIND_RAW 130u

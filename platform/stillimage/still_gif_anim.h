@@ -68,5 +68,11 @@ struct GifComposed {
 // Reads an animation and composes its frames (disposal methods honoured).
 // Refuses screens larger than kMaxSide and more than maxFrames frames.
 int gifAnimRead(const uint8_t *data, size_t size, uint32_t maxFrames, GifComposed *out);
+// Reads the file at `path` the same way, composing at most as many frames as
+// fit in maxPictureBytes of 32-bit pictures (kStillTooLarge beyond, and
+// before anything is read for a screen wider or taller than maxSide or of
+// which two frames do not fit). On an error the frames composed before it
+// stay in *out (a cut animation still holds them).
+int gifAnimReadFile(const char *path, uint32_t maxSide, uint64_t maxPictureBytes, GifComposed *out);
 
 }  // namespace kav::still

@@ -5,6 +5,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -147,6 +148,41 @@ int gifAnimRead(const uint8_t *data, size_t size, uint32_t maxFrames, GifCompose
   } catch (const std::bad_alloc &) {
     return kStillNoMemory;
   }
+}
+
+int gifAnimReadFile(const char *path, uint32_t maxSide, uint64_t maxPictureBytes, GifComposed *out) {
+  if (!path || !out) return kStillBadImage;
+  *out = GifComposed{};
+  std::FILE *f = std::fopen(path, "rb");
+  if (!f) return kStillOpenFailed;
+  uint8_t head[10];
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  if (got < sizeof head || std::memcmp(head, "GIF", 3) != 0) {
+    std::fclose(f);
+    return kStillNotFormat;
+  }
+  // The screen's size bounds how many composed frames the memory allows.
+  const uint64_t width = std::max(1, head[6] | head[7] << 8), height = std::max(1, head[8] | head[9] << 8);
+  const uint64_t screen = width * height * 4;
+  if (width > maxSide || height > maxSide || screen > maxPictureBytes / 2) {
+    std::fclose(f);
+    return kStillTooLarge;
+  }
+  const uint64_t frames = std::clamp<uint64_t>(maxPictureBytes / screen, 1, 0xFFFFFFFFu);
+  std::vector<uint8_t> data;
+  try {
+    if (std::fseek(f, 0, SEEK_END) != 0) throw std::bad_alloc();
+    const long size = std::ftell(f);
+    if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) throw std::bad_alloc();
+    data.resize(static_cast<size_t>(size));
+    if (std::fread(data.data(), 1, data.size(), f) != data.size()) data.clear();
+  } catch (const std::bad_alloc &) {
+    std::fclose(f);
+    return kStillNoMemory;
+  }
+  std::fclose(f);
+  if (data.empty()) return kStillOpenFailed;
+  return gifAnimRead(data.data(), data.size(), static_cast<uint32_t>(frames), out);
 }
 
 }  // namespace kav::still

@@ -113,6 +113,8 @@ std::string kindFor(const std::string &file) {
       {".pcx", "PCX still image"}, {".avi", "AVI"}, {".mov", "QuickTime"}};
   // Our AVI reader does not decode grey 'Y800' video: GStreamer does.
   if (file == "avi_y800.avi") return "GStreamer: uncompressed video in AVI";
+  // GIFs of more than one image are movies.
+  if (file == "gif_animated.gif" || file == "gif_magick_delays.gif") return "GIF animation";
   const std::string ext = file.substr(file.rfind('.'));
   for (const auto &k : kinds)
     if (ext == k.first) return k.second;

@@ -50,6 +50,7 @@ Variants these producers cannot write, and so are missing here:
   extensible file is here as a file to refuse).
 """
 
+import math
 import os
 import shutil
 import subprocess
@@ -120,6 +121,43 @@ def pillow_rgb(name):
         return np.asarray(im.convert("RGB"))
 
 
+def pillow_frames(name):
+    """Every frame of an animation as Pillow composes it, with its delay in hundredths."""
+    frames = []
+    with Image.open(out(name)) as im:
+        for i in range(im.n_frames):
+            im.seek(i)
+            frames.append((np.asarray(im.convert("RGB")), im.info.get("duration", 0) // 10))
+    return frames
+
+
+def magick_coalesced(name):
+    """ImageMagick's composition of every frame: a list of H x W x 3 arrays."""
+    raw = run(CONVERT, out(name), "-coalesce", "-depth", "8", "rgb:-")
+    a = np.frombuffer(raw, dtype=np.uint8).reshape(-1, H, W, 3)
+    return list(a)
+
+
+def animation(name):
+    """The frames a GIF animation plays as a movie: one a picture when the delays
+    differ by at most a hundredth, else the shortest delay's rate with each
+    picture repeated for as long as its delay lasts (0 and 1 count as 10)."""
+    frames = pillow_frames(name)
+    for (f, _), m in zip(frames, magick_coalesced(name)):
+        agree(name, f, m)
+    delays = [d if d >= 2 else 10 for _, d in frames]
+    if max(delays) - min(delays) <= 1:
+        g = math.gcd(len(frames) * 100, sum(delays))
+        return [f for f, _ in frames], "%d/%d" % (len(frames) * 100 // g, sum(delays) // g)
+    step, shown, start = min(delays), [], 0
+    for (f, _), d in zip(frames, delays):
+        while len(shown) * step < start + d:
+            shown.append(f)
+        start += d
+    g = math.gcd(100, step)
+    return shown, "%d/%d" % (100 // g, step // g)
+
+
 def magick_rgb16(name):
     """ImageMagick's decoding at 16 bits per channel: H x W x 3 uint16."""
     raw = run(CONVERT, out(name) + "[0]", "-depth", "16", "-endian", "MSB", "rgb:-")
@@ -167,6 +205,8 @@ def make_stills(tmp):
     pal16.save(pal16_png)
     pal200_png = os.path.join(tmp, "pal200.png")
     pal256.save(pal200_png)
+    pal4_png = os.path.join(tmp, "pal4.png")
+    pal4.save(pal4_png)
 
     def pil(name, im, srcbits, **kw):
         im.save(out(name), **kw)
@@ -259,9 +299,17 @@ def make_stills(tmp):
     pil("gif_interlaced.gif", pal256, 8, interlace=1)
     pil("gif_2colour.gif", pal2, 8)
     pil("gif_transparent.gif", pal16, 8, transparency=5)
-    # An animation is read as a still picture: its first frame.
+    # An animation is read as the movie a viewer plays.
     pal256.save(out("gif_animated.gif"), save_all=True, append_images=[pal16, pal4], duration=100, loop=0)
-    picture("gif_animated.gif", [pillow_rgb("gif_animated.gif")], 8)
+    frames, rate = animation("gif_animated.gif")
+    picture("gif_animated.gif", frames, 32, rate)
+    # Delays that differ, partial frames over the last (ImageMagick's own
+    # optimisation: transparency and smaller rectangles), disposal to the
+    # background.
+    run(CONVERT, "-delay", "5", pal200_png, "-delay", "20", pal16_png, "-delay", "5", pal4_png, "-dispose",
+        "Background", "-delay", "3", pal16_png, "-layers", "Optimize", "-loop", "0", out("gif_magick_delays.gif"))
+    frames, rate = animation("gif_magick_delays.gif")
+    picture("gif_magick_delays.gif", frames, 32, rate)
     run(CONVERT, pal16_png, "-interlace", "GIF", out("gif_magick_interlaced.gif"))
     picture("gif_magick_interlaced.gif", [pillow_rgb("gif_magick_interlaced.gif")], 8)
 

@@ -1,0 +1,105 @@
+// Animated GIFs as movies: a GIF of more than one image is read as the
+// frames a viewer shows, each image drawn over the screen after the previous
+// one's disposal. A GIF gives every frame its own delay; the movie's rate
+// follows them. Delays that differ by at most a hundredth (how a writer
+// rounds a steady rate: 3, 3, 4 for 30 per second) give one movie frame an
+// image at the average rate. Other delays are kept as times: the movie runs
+// at the rate of the shortest delay and shows each image for as many frames
+// as its delay covers. Delays of 0 or 1 count as a tenth of a second, as
+// browsers play them.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <numeric>
+
+#include "gfile/gfile_internal.h"
+#include "kavutil/kavnames.h"
+#include "platform/stillimage/still_gif_anim.h"
+
+namespace kav::gfile {
+
+namespace {
+
+// Composed frames are kept whole: an animation may use this much memory.
+constexpr uint64_t kMostPictureBytes = uint64_t{1} << 30;
+constexpr uint32_t kMostSide = 4096;
+
+uint32_t shownDelay(uint16_t d) { return d < 2 ? 10 : d; }
+
+}  // namespace
+
+Tried tryGifAnimation(GFile *g, const char *name, std::string *why) {
+  std::string n = name;
+  if (!HasExtension(name)) n += ".gif";
+  if (n.size() >= KAV_NAME_MAX) return Tried::NotThisKind;
+  auto anim = std::make_unique<still::GifComposed>();
+  const int r = still::gifAnimReadFile(n.c_str(), kMostSide, kMostPictureBytes, anim.get());
+  if (r == still::kStillTooLarge && anim->frames.size() > 1) {
+    *why = n + ": the GIF animation holds more than " + std::to_string(anim->frames.size()) + " frames of " +
+           std::to_string(anim->width) + " x " + std::to_string(anim->height) + ", more than can be read";
+    return Tried::Fatal;
+  }
+  // One image is a still picture; a damaged file that still holds two or
+  // more plays them, as a viewer would.
+  if (anim->frames.size() < 2) return Tried::NotThisKind;
+
+  const auto [low, high] = std::minmax_element(anim->frames.begin(), anim->frames.end(), [](const auto &a, const auto &b) {
+    return shownDelay(a.delayHundredths) < shownDelay(b.delayHundredths);
+  });
+  const uint32_t shortest = shownDelay(low->delayHundredths), longest = shownDelay(high->delayHundredths);
+  uint64_t total = 0;
+  for (const auto &f : anim->frames) total += shownDelay(f.delayHundredths);
+  GFileInternal &s = state(g);
+  s.gifShown.clear();
+  uint64_t num = 0, den = 0;
+  if (longest - shortest <= 1) {
+    for (uint32_t i = 0; i < anim->frames.size(); ++i) s.gifShown.push_back(i);
+    num = uint64_t{anim->frames.size()} * 100;
+    den = total;
+  } else {
+    // Frame i shows the image under way at i times the shortest delay; every
+    // image lasts at least that long, so each is shown at least once.
+    uint64_t start = 0;
+    for (uint32_t i = 0; i < anim->frames.size(); ++i) {
+      const uint64_t end = start + shownDelay(anim->frames[i].delayHundredths);
+      while (uint64_t{s.gifShown.size()} * shortest < end) s.gifShown.push_back(i);
+      start = end;
+    }
+    num = 100;
+    den = shortest;
+  }
+  const uint64_t common = std::gcd(num, den);
+  std::strcpy(g->name, n.c_str());
+  g->kind = GFILE_KIND_GIF_ANIMATION;
+  std::memset(g->kindName, 0, sizeof g->kindName);
+  std::strncpy(g->kindName, "GIF animation", sizeof g->kindName - 1);
+  g->sourceWidth = anim->width;
+  g->sourceHeight = anim->height;
+  g->sourceBits = 32;
+  g->nativeRateNumerator = static_cast<uint32_t>(num / common);
+  g->nativeRateDenominator = static_cast<uint32_t>(den / common);
+  g->totalFrames = static_cast<uint32_t>(s.gifShown.size());
+  g->hasSound = 0;
+  s.kindPitch = anim->width * 4;
+  s.gifAnimation = anim.release();
+  return Tried::Opened;
+}
+
+bool readGifAnimation(GFile *g) {
+  GFileInternal &s = state(g);
+  if (!s.skipDone) {
+    s.skipDone = true;
+    if (s.firstIndex) report(g, 1, "Skipping frame %li...", 1L);
+  }
+  const uint64_t index = uint64_t{s.firstIndex} + g->framesRead;
+  if (!s.gifAnimation || index >= s.gifShown.size()) return false;
+  // 0x00RRGGBB in memory is blue, green, red, unused: the 32-bit layout.
+  auto &pixels = s.gifAnimation->frames[s.gifShown[index]].rgb;
+  g->frameBase = reinterpret_cast<uint8_t *>(pixels.data());
+  s.sourcePitch = s.kindPitch;
+  g->frameBits = 32;
+  g->frameDataSize = g->fileSize / static_cast<uint32_t>(s.gifAnimation->frames.size());
+  return true;
+}
+
+}  // namespace kav::gfile
