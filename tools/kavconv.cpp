@@ -31,9 +31,10 @@ constexpr int kExitCancelled = 3;   // the user cancelled; the partial output is
 const char kUsage[] =
     "usage: kavconv [switches] INPUT OUTPUT\n"
     "\n"
-    "Converts INPUT (Flic, Zanther, Vorn, AVI, QuickTime, still images, numbered\n"
-    "sequences, raw frame files, list files, movies inside .EXE files, and what\n"
-    "GStreamer decodes: MP4, WebM, Matroska, Ogg, MP3, FLAC...) into OUTPUT,\n"
+    "Converts INPUT (Flic, Zanther, Vorn, AVI, QuickTime, still images, animated\n"
+    "GIFs, numbered sequences, raw frame files, list files, movies inside .EXE\n"
+    "files, and what GStreamer decodes: MP4, WebM, Matroska, Ogg, MP3, FLAC...)\n"
+    "into OUTPUT,\n"
     "chosen by its extension: .flc (8-bit Flic), .avi (with the input's sound),\n"
     ".mp4 (H.264 and AAC), .webm (VP9 and Opus), .mkv (H.264 and FLAC), all\n"
     "with the input's sound and written by GStreamer,\n"
