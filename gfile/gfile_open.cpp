@@ -272,6 +272,9 @@ GFile *openHandle(const char *name, uint32_t flags, uint32_t inN, uint32_t inD, 
   if (firstColour > 255) firstColour = 0;
   if (firstColour + colours > 256) colours = 256 - firstColour;
   if (reserved > (colours + 1) / 2) reserved = (colours + 1) / 2;
+  // At least one colour stays in the window: with one colour the rule above
+  // would reserve it, and every remap would search an empty window.
+  if (reserved >= colours) reserved = colours - 1;
   s.firstColour = s.firstColourAsOpened = firstColour;
   s.colourCount = colours - reserved;
   s.reservedColours = reserved;
