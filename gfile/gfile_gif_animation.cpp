@@ -6,7 +6,8 @@
 // image at the average rate. Other delays are kept as times: the movie runs
 // at the rate of the shortest delay and shows each image for as many frames
 // as its delay covers. Delays of 0 or 1 count as a tenth of a second, as
-// browsers play them.
+// browsers play them. The images are decoded at the open and each frame is
+// composed as it is read.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -20,9 +21,10 @@ namespace kav::gfile {
 
 namespace {
 
-// Composed frames are kept whole: an animation may use this much memory.
-constexpr uint64_t kMostPictureBytes = uint64_t{1} << 30;
-constexpr uint32_t kMostSide = 4096;
+// The images are kept decoded, about a byte a pixel of what each covers:
+// an animation may take this much memory.
+constexpr uint64_t kMostImageBytes = uint64_t{1} << 30;
+constexpr uint32_t kMostImages = 0xFFFFFFu;
 
 uint32_t shownDelay(uint16_t d) { return d < 2 ? 10 : d; }
 
@@ -32,36 +34,36 @@ Tried tryGifAnimation(GFile *g, const char *name, std::string *why) {
   std::string n = name;
   if (!HasExtension(name)) n += ".gif";
   if (n.size() >= KAV_NAME_MAX) return Tried::NotThisKind;
-  auto anim = std::make_unique<still::GifComposed>();
-  const int r = still::gifAnimReadFile(n.c_str(), kMostSide, kMostPictureBytes, anim.get());
-  if (r == still::kStillTooLarge && anim->frames.size() > 1) {
-    *why = n + ": the GIF animation holds more than " + std::to_string(anim->frames.size()) + " frames of " +
+  auto anim = std::make_unique<still::GifPlayer>();
+  const int r = anim->readFile(n.c_str(), kMostImages, kMostImageBytes);
+  if (r == still::kStillTooLarge && anim->images.size() > 1) {
+    *why = n + ": the GIF animation holds more than " + std::to_string(anim->images.size()) + " images of " +
            std::to_string(anim->width) + " x " + std::to_string(anim->height) + ", more than can be read";
     return Tried::Fatal;
   }
   // One image is a still picture; a damaged file that still holds two or
   // more plays them, as a viewer would.
-  if (anim->frames.size() < 2) return Tried::NotThisKind;
+  if (anim->images.size() < 2) return Tried::NotThisKind;
 
-  const auto [low, high] = std::minmax_element(anim->frames.begin(), anim->frames.end(), [](const auto &a, const auto &b) {
+  const auto [low, high] = std::minmax_element(anim->images.begin(), anim->images.end(), [](const auto &a, const auto &b) {
     return shownDelay(a.delayHundredths) < shownDelay(b.delayHundredths);
   });
   const uint32_t shortest = shownDelay(low->delayHundredths), longest = shownDelay(high->delayHundredths);
   uint64_t total = 0;
-  for (const auto &f : anim->frames) total += shownDelay(f.delayHundredths);
+  for (const auto &f : anim->images) total += shownDelay(f.delayHundredths);
   GFileInternal &s = state(g);
   s.gifShown.clear();
   uint64_t num = 0, den = 0;
   if (longest - shortest <= 1) {
-    for (uint32_t i = 0; i < anim->frames.size(); ++i) s.gifShown.push_back(i);
-    num = uint64_t{anim->frames.size()} * 100;
+    for (uint32_t i = 0; i < anim->images.size(); ++i) s.gifShown.push_back(i);
+    num = uint64_t{anim->images.size()} * 100;
     den = total;
   } else {
     // Frame i shows the image under way at i times the shortest delay; every
     // image lasts at least that long, so each is shown at least once.
     uint64_t start = 0;
-    for (uint32_t i = 0; i < anim->frames.size(); ++i) {
-      const uint64_t end = start + shownDelay(anim->frames[i].delayHundredths);
+    for (uint32_t i = 0; i < anim->images.size(); ++i) {
+      const uint64_t end = start + shownDelay(anim->images[i].delayHundredths);
       while (uint64_t{s.gifShown.size()} * shortest < end) s.gifShown.push_back(i);
       start = end;
     }
@@ -94,11 +96,12 @@ bool readGifAnimation(GFile *g) {
   const uint64_t index = uint64_t{s.firstIndex} + g->framesRead;
   if (!s.gifAnimation || index >= s.gifShown.size()) return false;
   // 0x00RRGGBB in memory is blue, green, red, unused: the 32-bit layout.
-  auto &pixels = s.gifAnimation->frames[s.gifShown[index]].rgb;
-  g->frameBase = reinterpret_cast<uint8_t *>(pixels.data());
+  const uint32_t *pixels = s.gifAnimation->frame(s.gifShown[index]);
+  if (!pixels) return false;
+  g->frameBase = reinterpret_cast<uint8_t *>(const_cast<uint32_t *>(pixels));
   s.sourcePitch = s.kindPitch;
   g->frameBits = 32;
-  g->frameDataSize = g->fileSize / static_cast<uint32_t>(s.gifAnimation->frames.size());
+  g->frameDataSize = g->fileSize / static_cast<uint32_t>(s.gifAnimation->images.size());
   return true;
 }
 

@@ -31,7 +31,7 @@ class Reader;
 }
 
 namespace kav::still {
-struct GifComposed;
+class GifPlayer;
 }
 
 namespace kav::gfile {
@@ -66,7 +66,7 @@ struct GFileInternal {
   uint32_t aviSoundBytesPerFrame = 0;
   QTFile *quickTime = nullptr;
   kav::gst::Reader *gstreamer = nullptr;
-  kav::still::GifComposed *gifAnimation = nullptr;  // every frame of an animated GIF, composed
+  kav::still::GifPlayer *gifAnimation = nullptr;  // the images of an animated GIF
   std::vector<uint32_t> gifShown;                   // the GIF frame each movie frame shows
   KavOsFile exeFile = KAV_INVALID_OS_FILE;
   uint32_t stillFormat = kav::gfile::kStillFormatNone;

@@ -68,11 +68,48 @@ struct GifComposed {
 // Reads an animation and composes its frames (disposal methods honoured).
 // Refuses screens larger than kMaxSide and more than maxFrames frames.
 int gifAnimRead(const uint8_t *data, size_t size, uint32_t maxFrames, GifComposed *out);
-// Reads the file at `path` the same way, composing at most as many frames as
-// fit in maxPictureBytes of 32-bit pictures (kStillTooLarge beyond, and
-// before anything is read for a screen wider or taller than maxSide or of
-// which two frames do not fit). On an error the frames composed before it
-// stay in *out (a cut animation still holds them).
-int gifAnimReadFile(const char *path, uint32_t maxSide, uint64_t maxPictureBytes, GifComposed *out);
+
+// One image of an animation as stored: its colour indices (the part on the
+// screen), its colours and how it is shown.
+struct GifImage {
+  uint32_t left = 0, top = 0, width = 0, height = 0;  // the rectangle as stored
+  uint32_t clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0;  // its part on the screen (ends exclusive)
+  std::vector<uint8_t> indices;  // clipRight - clipLeft a row, top row first
+  uint32_t colours[256] = {};    // 0x00RRGGBB; indices past the table show its first colour
+  int transparentIndex = -1;
+  int disposal = 0;  // giflib's DISPOSE_*
+  uint16_t delayHundredths = 0;
+  bool localTable = false;
+};
+
+// Plays an animation frame by frame: the images are decoded once and kept as
+// indices (about a byte a pixel of what each image covers), and a frame is
+// composed when it is asked for, from the one before. Asking for an earlier
+// frame starts again from the first.
+class GifPlayer {
+ public:
+  // Decodes every image of the animation in `data`. Refuses screens larger
+  // than kMaxSide, more than maxFrames images and more than maxImageBytes of
+  // images (kStillTooLarge). After an error the images decoded before it
+  // stay (a cut animation still plays them).
+  int read(const uint8_t *data, size_t size, uint32_t maxFrames, uint64_t maxImageBytes);
+  // The same for the file at `path`.
+  int readFile(const char *path, uint32_t maxFrames, uint64_t maxImageBytes);
+
+  uint32_t width = 0, height = 0;
+  int loopCount = -1;  // the NETSCAPE2.0 count (0 for ever), -1 without one
+  bool globalTable = false;
+  std::vector<GifImage> images;
+
+  // The whole screen once frame `index` (below images.size()) is drawn:
+  // width x height pixels 0x00RRGGBB, transparent places showing what was
+  // there before (a fresh screen is 0). Valid until the next call.
+  const uint32_t *frame(size_t index);
+
+ private:
+  void draw(size_t index);
+  std::vector<uint32_t> screen_, saved_;
+  size_t drawn_ = 0;  // images drawn on screen_
+};
 
 }  // namespace kav::still
