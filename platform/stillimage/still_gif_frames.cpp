@@ -117,7 +117,7 @@ int readImages(GifFileType *g, const MemoryInput &input, uint32_t maxFrames, uin
       for (int row = start; row < d.Height; row += step) {
         if (DGifGetLine(g, line.data(), d.Width) == GIF_ERROR) return failure();
         const uint32_t y = image.top + static_cast<uint32_t>(row);
-        if (y >= image.clipBottom) continue;
+        if (y >= image.clipBottom || across == 0) continue;
         std::memcpy(image.indices.data() + (y - image.clipTop) * across, line.data() + (image.clipLeft - image.left),
                     across);
       }
