@@ -9,12 +9,10 @@
 // browsers play them. The images are decoded at the open and each frame is
 // composed as it is read.
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <numeric>
 
 #include "gfile/gfile_internal.h"
-#include "kavutil/kavnames.h"
 #include "platform/stillimage/still_gif_anim.h"
 
 namespace kav::gfile {
@@ -31,8 +29,7 @@ uint32_t shownDelay(uint16_t d) { return d < 2 ? 10 : d; }
 }  // namespace
 
 Tried tryGifAnimation(GFile *g, const char *name, std::string *why) {
-  std::string n = name;
-  if (!HasExtension(name)) n += ".gif";
+  const std::string n = withExtension(name, ".gif");
   if (n.size() >= KAV_NAME_MAX) return Tried::NotThisKind;
   auto anim = std::make_unique<still::GifPlayer>();
   const int r = anim->readFile(n.c_str(), kMostImages, kMostImageBytes);
@@ -45,36 +42,28 @@ Tried tryGifAnimation(GFile *g, const char *name, std::string *why) {
   // more plays them, as a viewer would.
   if (anim->images.size() < 2) return Tried::NotThisKind;
 
-  const auto [low, high] = std::minmax_element(anim->images.begin(), anim->images.end(), [](const auto &a, const auto &b) {
-    return shownDelay(a.delayHundredths) < shownDelay(b.delayHundredths);
-  });
-  const uint32_t shortest = shownDelay(low->delayHundredths), longest = shownDelay(high->delayHundredths);
-  uint64_t total = 0;
-  for (const auto &f : anim->images) total += shownDelay(f.delayHundredths);
+  std::vector<uint32_t> delays;
+  for (const still::GifImage &image : anim->images) delays.push_back(shownDelay(image.delayHundredths));
+  const auto [shortest, longest] = std::minmax_element(delays.begin(), delays.end());
   GFileInternal &s = state(g);
   s.gifShown.clear();
-  uint64_t num = 0, den = 0;
-  if (longest - shortest <= 1) {
-    for (uint32_t i = 0; i < anim->images.size(); ++i) s.gifShown.push_back(i);
-    num = uint64_t{anim->images.size()} * 100;
-    den = total;
+  uint64_t num = 100, den = *shortest;
+  if (*longest - *shortest <= 1) {
+    for (uint32_t i = 0; i < delays.size(); ++i) s.gifShown.push_back(i);
+    num = uint64_t{delays.size()} * 100;
+    den = std::accumulate(delays.begin(), delays.end(), uint64_t{0});
   } else {
     // Frame i shows the image under way at i times the shortest delay; every
     // image lasts at least that long, so each is shown at least once.
-    uint64_t start = 0;
-    for (uint32_t i = 0; i < anim->images.size(); ++i) {
-      const uint64_t end = start + shownDelay(anim->images[i].delayHundredths);
-      while (uint64_t{s.gifShown.size()} * shortest < end) s.gifShown.push_back(i);
-      start = end;
+    uint64_t end = 0;
+    for (uint32_t i = 0; i < delays.size(); ++i) {
+      end += delays[i];
+      while (uint64_t{s.gifShown.size()} * *shortest < end) s.gifShown.push_back(i);
     }
-    num = 100;
-    den = shortest;
   }
   const uint64_t common = std::gcd(num, den);
-  std::strcpy(g->name, n.c_str());
-  g->kind = GFILE_KIND_GIF_ANIMATION;
-  std::memset(g->kindName, 0, sizeof g->kindName);
-  std::strncpy(g->kindName, "GIF animation", sizeof g->kindName - 1);
+  setName(g, n);
+  setKind(g, GFILE_KIND_GIF_ANIMATION, "GIF animation");
   g->sourceWidth = anim->width;
   g->sourceHeight = anim->height;
   g->sourceBits = 32;

@@ -2,7 +2,6 @@
 // do not handle (H.264 in MP4, VP8 in WebM, Theora in Ogg, an AVI of another
 // codec...). Frames come as 32-bit pixels in the order blue, green, red,
 // unused; a sound file without pictures becomes a sound-only source.
-#include <cstring>
 #include <string>
 
 #include "gfile/gfile_internal.h"
@@ -12,17 +11,6 @@
 namespace kav::gfile {
 
 namespace {
-
-void setKindName(GFile *g, const std::string &text) {
-  std::memset(g->kindName, 0, sizeof g->kindName);
-  std::strncpy(g->kindName, text.c_str(), sizeof g->kindName - 1);
-}
-
-bool setName(GFile *g, const char *name) {
-  if (std::strlen(name) >= KAV_NAME_MAX) return false;
-  std::strcpy(g->name, name);
-  return true;
-}
 
 // A sound file GStreamer decodes (MP3, FLAC, Ogg, Opus...) is a picture-less
 // source of the sound's length, as a WAVE file is.
@@ -60,8 +48,7 @@ Tried tryGStreamer(GFile *g, const char *name, std::string *why) {
   }
   GFileInternal &s = state(g);
   s.gstreamer = r;
-  g->kind = GFILE_KIND_GSTREAMER;
-  setKindName(g, kav::gst::kindName(d, false));
+  setKind(g, GFILE_KIND_GSTREAMER, kav::gst::kindName(d, false).c_str());
   g->sourceWidth = d.video.width;
   g->sourceHeight = d.video.height;
   g->sourceBits = 32;

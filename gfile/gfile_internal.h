@@ -145,6 +145,12 @@ void computePlacement(GFile *g);
 
 // gfile_kinds.cpp: identification of the source kinds.
 bool openKinds(GFile *g, const char *name);
+// A fresh copy of the name with `ext` appended when it has none; with
+// onlyIfExists the extension is added only when that file is there.
+std::string withExtension(const char *name, const char *ext, bool onlyIfExists = false);
+// The source's name (false when it is too long for GFile.name) and its kind.
+bool setName(GFile *g, const std::string &name);
+void setKind(GFile *g, uint32_t kind, const char *kindName);
 bool isSoundFile(const char *name, uint64_t *bytes, uint32_t *rate, uint32_t *frameBytes);
 // Makes `g` a picture-less source: a small blank picture at 15 frames a
 // second for as long as `amount` units of sound at `unitsPerSecond` last.

@@ -29,9 +29,9 @@ bool fileExists(const std::string &name) {
   return true;
 }
 
-// A fresh copy of the name with `ext` appended when it has none; with
-// onlyIfExists the extension is added only when that file is there.
-std::string withExtension(const char *name, const char *ext, bool onlyIfExists = false) {
+}  // namespace
+
+std::string withExtension(const char *name, const char *ext, bool onlyIfExists) {
   std::string n = name;
   if (HasExtension(name)) return n;
   std::string e = n + ext;
@@ -49,6 +49,8 @@ void setKind(GFile *g, uint32_t kind, const char *kindName) {
   g->kind = kind;
   std::strncpy(g->kindName, kindName, sizeof g->kindName - 1);
 }
+
+namespace {
 
 // Native rate of a Flic, Zanther or raw period value.
 void rateFromPeriod(GFile *g, int32_t v) {
