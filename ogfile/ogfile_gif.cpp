@@ -34,8 +34,9 @@ bool createGif(Handle *h) {
 void putGif(Handle *h, const void *pixels, const uint8_t *palette) {
   OGFile &o = h->pub;
   if (!h->gif) return;
-  static const uint8_t kBlack[768] = {};
-  const uint8_t *pal = palette ? palette : h->havePalette ? h->lastPalette : kBlack;
+  // Without a palette of its own a frame takes the latest one (black before
+  // any was put).
+  const uint8_t *pal = palette ? palette : h->lastPalette;
   const uint64_t n = h->framesPut++;
   const uint64_t delay = startHundredths(o, n + 1) - startHundredths(o, n);
   const int r = still::gifAnimPut(h->gif, static_cast<const uint8_t *>(pixels), o.inputPitch, pal,

@@ -61,8 +61,9 @@ void putMovie(Handle *h, const void *pixels, const uint8_t *palette) {
   const uint8_t *frame = static_cast<const uint8_t *>(pixels);
   size_t pitch = size_t{o.inputPitch} * 4;
   if (!o.trueColour) {
-    static const uint8_t kBlack[768] = {};
-    const uint8_t *pal = palette ? palette : h->havePalette ? h->lastPalette : kBlack;
+    // Without a palette of its own a frame takes the latest one (black
+    // before any was put).
+    const uint8_t *pal = palette ? palette : h->lastPalette;
     uint32_t table[256];
     for (int i = 0; i < 256; ++i)
       table[i] = uint32_t{pal[3 * i]} << 16 | uint32_t{pal[3 * i + 1]} << 8 | pal[3 * i + 2];

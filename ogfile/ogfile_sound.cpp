@@ -108,31 +108,26 @@ KAV_EXPORT uint32_t KAVAPI OGFilePutSoundAmount(OGFile *o, uint32_t rate, uint32
 KAV_EXPORT void KAVAPI OGFilePutSound(OGFile *o, const void *data, uint32_t bytes) {
   if (!o) return;
   Handle *h = full(o);
-  if (isMovieKind(o->kind)) {
-    if (!h->movieSound) return;
-    const uint32_t whole = bytes - bytes % h->soundBlockAlign;
-    if (whole) putMovieSound(h, data, whole);
-    o->soundPosition += whole / h->soundBlockAlign;
-    o->soundBytesWritten = addBytes(o->soundBytesWritten, whole);
-    o->soundAllowance -= std::min(o->soundAllowance, whole);
-    ++o->soundCalls;
-    return;
-  }
-  if (o->kind != OGFILE_AVI || !o->soundStream) return;
-  auto *stream = static_cast<kav::avi::WriteStream *>(o->soundStream);
+  const bool movie = isMovieKind(o->kind);
+  if (movie ? !h->movieSound : o->kind != OGFILE_AVI || !o->soundStream) return;
   const uint32_t samples = bytes / h->soundBlockAlign;
   const uint32_t whole = samples * h->soundBlockAlign;  // a broken block at the end is not sound
   if (samples) {
-    int32_t written = 0, fileBytes = 0;
-    bool ok = data && whole <= 0x7FFFFFFFu;
-    ok = ok && kav::avi::streamSetFormat(stream, static_cast<int32_t>(o->soundPosition), o->soundFormat,
-                                         sizeof o->soundFormat);
-    ok = ok && kav::avi::streamWrite(stream, static_cast<int32_t>(o->soundPosition), static_cast<int32_t>(samples),
-                                     data, static_cast<int32_t>(whole), 0, &written, &fileBytes);
-    if (!ok) writeFailed(h);
+    if (movie) {
+      putMovieSound(h, data, whole);  // the movie's size is the file's, read as it grows
+    } else {
+      auto *stream = static_cast<kav::avi::WriteStream *>(o->soundStream);
+      int32_t written = 0, fileBytes = 0;
+      bool ok = data && whole <= 0x7FFFFFFFu;
+      ok = ok && kav::avi::streamSetFormat(stream, static_cast<int32_t>(o->soundPosition), o->soundFormat,
+                                           sizeof o->soundFormat);
+      ok = ok && kav::avi::streamWrite(stream, static_cast<int32_t>(o->soundPosition), static_cast<int32_t>(samples),
+                                       data, static_cast<int32_t>(whole), 0, &written, &fileBytes);
+      if (!ok) writeFailed(h);
+      o->bytesWritten = addBytes(o->bytesWritten, whole);
+    }
     o->soundPosition += samples;
     o->soundBytesWritten = addBytes(o->soundBytesWritten, whole);
-    o->bytesWritten = addBytes(o->bytesWritten, whole);
     o->soundAllowance -= std::min(o->soundAllowance, whole);
   }
   ++o->soundCalls;

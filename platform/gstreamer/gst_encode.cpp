@@ -33,15 +33,16 @@ struct Choice {
   const char *package;
 };
 
+bool installed(const char *element) {
+  GstElementFactory *f = gst_element_factory_find(element);
+  if (f) gst_object_unref(f);
+  return f != nullptr;
+}
+
 // The first installed element of a list, in order of preference.
 const Choice *firstInstalled(const std::vector<Choice> &choices) {
-  for (const Choice &c : choices) {
-    GstElementFactory *f = gst_element_factory_find(c.element);
-    if (f) {
-      gst_object_unref(f);
-      return &c;
-    }
-  }
+  for (const Choice &c : choices)
+    if (installed(c.element)) return &c;
   return nullptr;
 }
 
@@ -71,7 +72,7 @@ bool plan(Container c, Plan *p, std::string *message) {
                                             {"audioconvert", "gstreamer1.0-plugins-base"},
                                             {"audioresample", "gstreamer1.0-plugins-base"}};
   for (const Choice &b : kBase)
-    if (!firstInstalled({b})) {
+    if (!installed(b.element)) {
       *message = std::string("GStreamer's ") + b.element + " is not installed (Debian package " + b.package + ")";
       return false;
     }
@@ -170,6 +171,14 @@ class Encoder {
     return e;
   }
 
+  // A queue that holds whatever waits: it decouples an encoder from the
+  // muxer, which waits for both streams.
+  GstElement *queue() {
+    GstElement *q = add("queue");
+    if (q) g_object_set(q, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64{0}, nullptr);
+    return q;
+  }
+
   GstElement *caps(const std::string &text) {
     GstElement *f = add("capsfilter");
     GstCaps *c = gst_caps_from_string(text.c_str());
@@ -211,7 +220,7 @@ class Encoder {
     GstElement *convert = add("videoconvert");
     GstElement *yuv = caps("video/x-raw,format=I420");
     GstElement *enc = add(p.video->element);
-    GstElement *vq = add("queue");
+    GstElement *vq = queue();
     GstElement *mux = add(p.muxer->element);
     sink = add("filesink");
     if (!videoSrc || !convert || !yuv || !enc || !vq || !mux || !sink)
@@ -225,8 +234,6 @@ class Encoder {
                  static_cast<guint64>(codedWidth) * codedHeight * 4 * 4, nullptr);
     gst_caps_unref(vc);
     configureVideo(enc);
-    // The queues decouple the encoders from the muxer, which waits for both.
-    g_object_set(vq, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", static_cast<guint64>(0), nullptr);
     if (s.container == Container::Mp4) {
       // The index goes at the front, in room kept for the whole movie, and is
       // brought up to date every second: a file cut short by a failed write
@@ -259,7 +266,7 @@ class Encoder {
       if (encodedRate) target += ",rate=" + std::to_string(encodedRate);
       GstElement *shape = caps(target);
       GstElement *aenc = add(p.sound->element);
-      GstElement *aq = add("queue");
+      GstElement *aq = queue();
       if (!soundSrc || !aconv || !resample || !shape || !aenc || !aq)
         return fail("a GStreamer element could not be made", message);
       // The samples go to the encoder as they are: audioconvert's dither
@@ -279,8 +286,6 @@ class Encoder {
       gst_caps_unref(ac);
       if (codec == "voaacenc") g_object_set(aenc, "bitrate", channels > 1 ? 160000 : 96000, nullptr);
       if (codec == "opusenc") g_object_set(aenc, "bitrate", channels > 1 ? 128000 : 64000, nullptr);
-      g_object_set(aq, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", static_cast<guint64>(0),
-                   nullptr);
       if (!gst_element_link_many(soundSrc, aconv, resample, shape, aenc, aq, mux, nullptr))
         return fail("the GStreamer " + codec + " would not take the sound", message);
     }
@@ -292,15 +297,18 @@ class Encoder {
     return healthy(message);
   }
 
+  // Hands a picture to the pipeline (which takes it over).
+  bool pushPicture(GstBuffer *b, std::string *message) {
+    if (gst_app_src_push_buffer(GST_APP_SRC(videoSrc), b) != GST_FLOW_OK)
+      return healthy(message) && fail("the pictures were refused", message);
+    return healthy(message);
+  }
+
   bool start(bool withSound, std::string *message) {
     if (!build(withSound, message)) return false;
-    if (waiting) {
-      GstBuffer *b = waiting;
-      waiting = nullptr;
-      if (gst_app_src_push_buffer(GST_APP_SRC(videoSrc), b) != GST_FLOW_OK)
-        return healthy(message) && fail("the pictures were refused", message);
-    }
-    return true;
+    GstBuffer *b = waiting;
+    waiting = nullptr;
+    return !b || pushPicture(b, message);
   }
 };
 
@@ -391,9 +399,7 @@ bool encoderPicture(Encoder *e, const uint8_t *bgrx, size_t pitch, std::string *
       return false;
     }
   }
-  if (gst_app_src_push_buffer(GST_APP_SRC(e->videoSrc), b) != GST_FLOW_OK)
-    return e->healthy(message) && e->fail("the pictures were refused", message);
-  return e->healthy(message);
+  return e->pushPicture(b, message);
 }
 
 namespace {
