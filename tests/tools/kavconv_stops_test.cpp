@@ -109,6 +109,16 @@ struct Child {
   }
 };
 
+// Run in the child before kavconv starts: a full disk after `limit` bytes of
+// any one file (the write fails; the signal it would raise is ignored).
+std::function<void()> diskFullAt(rlim_t limit) {
+  return [limit] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+  };
+}
+
 class KavconvStops : public ::testing::Test {
  protected:
   kavtest::TempDir dir;
@@ -198,11 +208,7 @@ TEST_F(KavconvStops, ACutShortMoviePlaysTheFramesItHolds) {
   ASSERT_EQ(stat(whole.c_str(), &st), 0);
   const rlim_t limit = static_cast<rlim_t>(st.st_size) * 2 / 3;
   const std::string out = dir.file("full.mp4");
-  Child c({"--overwrite", in, out}, [limit] {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit r{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &r);
-  });
+  Child c({"--overwrite", in, out}, diskFullAt(limit));
   EXPECT_EQ(c.finish(), 1) << c.seen;
   const Pictures p = readPictures(out, 0);
   EXPECT_GE(p.frames.size(), 1u);
@@ -228,11 +234,7 @@ TEST_F(KavconvStops, AFailedWriteNeverEndsInDone) {
   for (rlim_t limit : {rlim_t{200}, size / 2, size - 1}) {
     SCOPED_TRACE(limit);
     const std::string out = dir.file("full.flc");
-    Child c({"--overwrite", in, out}, [limit] {
-      signal(SIGXFSZ, SIG_IGN);
-      rlimit r{limit, limit};
-      setrlimit(RLIMIT_FSIZE, &r);
-    });
+    Child c({"--overwrite", in, out}, diskFullAt(limit));
     EXPECT_EQ(c.finish(), 1) << c.seen;
     EXPECT_NE(c.seen.find("Error writing the output file."), std::string::npos) << c.seen;
     EXPECT_EQ(c.seen.find("Done:"), std::string::npos) << c.seen;
