@@ -1,8 +1,9 @@
 // Reading an animated GIF back as whole pictures: each image block is drawn
 // over what the screen showed, after the previous frame's disposal, the way
 // a viewer plays it. The images are decoded once and kept as indices; the
-// frames are composed one after another as they are asked for. Every size is checked before anything is allocated for
-// it, and parts of a frame outside the screen are dropped.
+// frames are composed one after another as they are asked for. Every size
+// is checked before anything is allocated for it, and parts of a frame
+// outside the screen are dropped.
 #include <gif_lib.h>
 
 #include <algorithm>
